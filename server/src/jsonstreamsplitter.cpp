@@ -1,0 +1,90 @@
+#include "jsonstreamsplitter.h"
+
+#include <QDebug>
+
+namespace {
+
+bool isJsonWhitespace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+} // namespace
+
+JsonStreamSplitter::JsonStreamSplitter(qsizetype maxPendingBytes) : m_maxPending(maxPendingBytes)
+{
+}
+
+QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
+{
+    QList<QByteArray> segments;
+    const char *data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype valueStart = m_depth > 0 ? 0 : -1;
+
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (m_depth == 0) {
+            if (c == '{' || c == '[') {
+                if (!m_garbage.isEmpty()) {
+                    segments.append(m_garbage);
+                    m_garbage.clear();
+                }
+                valueStart = i;
+                m_depth = 1;
+            } else if (!isJsonWhitespace(c)) {
+                m_garbage.append(c);
+            }
+            continue;
+        }
+        if (m_inString) {
+            if (m_escaped)
+                m_escaped = false;
+            else if (c == '\\')
+                m_escaped = true;
+            else if (c == '"')
+                m_inString = false;
+            continue;
+        }
+        if (c == '"') {
+            m_inString = true;
+        } else if (c == '{' || c == '[') {
+            ++m_depth;
+        } else if (c == '}' || c == ']') {
+            if (--m_depth == 0) {
+                m_value.append(data + valueStart, i + 1 - valueStart);
+                segments.append(m_value);
+                resetValue();
+                valueStart = -1;
+            }
+        }
+    }
+
+    if (m_depth > 0) {
+        m_value.append(data + valueStart, size - valueStart);
+        if (m_value.size() > m_maxPending) {
+            qWarning() << "Dropping an incomplete message of" << m_value.size()
+                       << "bytes: no end found within the size limit";
+            resetValue();
+        }
+    }
+    // Garbage is not held over: a later read cannot make it a message.
+    if (!m_garbage.isEmpty()) {
+        segments.append(m_garbage);
+        m_garbage.clear();
+    }
+    return segments;
+}
+
+qsizetype JsonStreamSplitter::pendingSize() const
+{
+    return m_value.size();
+}
+
+void JsonStreamSplitter::resetValue()
+{
+    m_value.clear();
+    m_depth = 0;
+    m_inString = false;
+    m_escaped = false;
+}

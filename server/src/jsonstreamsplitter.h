@@ -1,0 +1,38 @@
+#ifndef JSONSTREAMSPLITTER_H
+#define JSONSTREAMSPLITTER_H
+
+#include <QByteArray>
+#include <QList>
+
+// Cuts the byte stream of one connection into its messages. A local socket keeps no write
+// boundaries, so one read may hold several messages or part of one; this class finds where each
+// top-level JSON value ends (outside string literals and escapes) and keeps an incomplete tail
+// for the next read. Bytes between values that cannot start one are returned as a segment of
+// their own, so the receiver's parser rejects them the way it rejects any malformed message.
+class JsonStreamSplitter
+{
+public:
+    // An incomplete value that grows past this is dropped, so a stream of garbage cannot
+    // exhaust memory.
+    static constexpr qsizetype MaxPendingBytes = qsizetype(64) * 1024 * 1024;
+
+    explicit JsonStreamSplitter(qsizetype maxPendingBytes = MaxPendingBytes);
+
+    // Appends bytes and returns every segment completed by them, in stream order.
+    QList<QByteArray> feed(const QByteArray &bytes);
+
+    // Bytes of the value that is still incomplete.
+    qsizetype pendingSize() const;
+
+private:
+    void resetValue();
+
+    qsizetype m_maxPending;
+    QByteArray m_value;
+    QByteArray m_garbage;
+    int m_depth = 0;
+    bool m_inString = false;
+    bool m_escaped = false;
+};
+
+#endif // JSONSTREAMSPLITTER_H

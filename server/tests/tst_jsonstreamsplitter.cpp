@@ -1,0 +1,97 @@
+#include "jsonstreamsplitter.h"
+
+#include <QTest>
+
+using Segments = QList<QByteArray>;
+
+class tst_JsonStreamSplitter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitsReads_data();
+    void splitsReads();
+    void everyCutOfTheStreamGivesTheSameMessages();
+    void dropsAnOversizedIncompleteValue();
+};
+
+void tst_JsonStreamSplitter::splitsReads_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<Segments>("expected");
+
+    QTest::newRow("one message") << QList<QByteArray>{R"({"type":"ACK"})"}
+                                 << Segments{R"({"type":"ACK"})"};
+    QTest::newRow("two in one read")
+        << QList<QByteArray>{R"({"type":"ACK"}{"index":3,"type":"DELACK"})"}
+        << Segments{R"({"type":"ACK"})", R"({"index":3,"type":"DELACK"})"};
+    QTest::newRow("split across reads")
+        << QList<QByteArray>{R"({"type":"qu)", R"(ery","query":"x"})"}
+        << Segments{R"({"type":"query","query":"x"})"};
+    QTest::newRow("brace inside string")
+        << QList<QByteArray>{R"({"answer":"a } b { c"})", R"({"answer":"}"})"}
+        << Segments{R"({"answer":"a } b { c"})", R"({"answer":"}"})"};
+    QTest::newRow("escaped quote then brace")
+        << QList<QByteArray>{R"({"a":"x\"}"})", R"({"b":"\\"})"}
+        << Segments{R"({"a":"x\"}"})", R"({"b":"\\"})"};
+    QTest::newRow("escape cut between reads")
+        << QList<QByteArray>{R"({"a":"x\)", R"("}"})"} << Segments{R"({"a":"x\"}"})"};
+    QTest::newRow("nested objects")
+        << QList<QByteArray>{R"({"chunks":[{"bbox":{"x":1}},{"b":[]}]})"}
+        << Segments{R"({"chunks":[{"bbox":{"x":1}},{"b":[]}]})"};
+    QTest::newRow("garbage then message")
+        << QList<QByteArray>{"xyz" R"({"type":"ACK"})"}
+        << Segments{"xyz", R"({"type":"ACK"})"};
+    QTest::newRow("whitespace between messages is skipped")
+        << QList<QByteArray>{"{}\n  {}\r\n"} << Segments{"{}", "{}"};
+    QTest::newRow("top-level array stays whole")
+        << QList<QByteArray>{R"([{"type":"query"}])"} << Segments{R"([{"type":"query"}])"};
+    QTest::newRow("utf-8 in strings")
+        << QList<QByteArray>{QByteArray("{\"t\":\"\xce\xb1"), QByteArray("\xce\xb2}\"}")}
+        << Segments{QByteArray("{\"t\":\"\xce\xb1\xce\xb2}\"}")};
+    QTest::newRow("incomplete tail waits")
+        << QList<QByteArray>{R"({"type":"ACK"}{"type")"} << Segments{R"({"type":"ACK"})"};
+}
+
+void tst_JsonStreamSplitter::splitsReads()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(Segments, expected);
+    JsonStreamSplitter splitter;
+    Segments got;
+    for (const QByteArray &r : reads)
+        got += splitter.feed(r);
+    QCOMPARE(got, expected);
+}
+
+void tst_JsonStreamSplitter::everyCutOfTheStreamGivesTheSameMessages()
+{
+    const QByteArray stream =
+        R"({"answer":"He said \"{hi}\"","type":"ANSPART"}{"sources":[{"metadata":{"doc":"d"}}],)"
+        R"("type":"ANSREFS"}{"type":"READYACK"})";
+    const Segments expected = JsonStreamSplitter().feed(stream);
+    QCOMPARE(expected.size(), 3);
+    for (int cut1 = 0; cut1 <= stream.size(); ++cut1) {
+        for (int cut2 = cut1; cut2 <= stream.size(); cut2 += 7) {
+            JsonStreamSplitter splitter;
+            Segments got = splitter.feed(stream.left(cut1));
+            got += splitter.feed(stream.mid(cut1, cut2 - cut1));
+            got += splitter.feed(stream.mid(cut2));
+            QCOMPARE(got, expected);
+            QCOMPARE(splitter.pendingSize(), 0);
+        }
+    }
+}
+
+void tst_JsonStreamSplitter::dropsAnOversizedIncompleteValue()
+{
+    JsonStreamSplitter splitter(16);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Dropping an incomplete message"));
+    QVERIFY(splitter.feed(R"({"text":"0123456789abcdef)").isEmpty());
+    QCOMPARE(splitter.pendingSize(), 0);
+    // What follows is read afresh.
+    QCOMPARE(splitter.feed(R"( {"type":"ACK"})"), Segments{R"({"type":"ACK"})"});
+}
+
+QTEST_GUILESS_MAIN(tst_JsonStreamSplitter)
+#include "tst_jsonstreamsplitter.moc"
