@@ -1,0 +1,42 @@
+#ifndef FOLIOSCOPE_FOLIOSCOPE_H
+#define FOLIOSCOPE_FOLIOSCOPE_H
+
+#include "folioscope_export.h"
+
+#include <QWidget>
+
+#include <tessellum/chunk.h>
+
+class QPdfDocument;
+class QPdfSearchModel;
+class QCustomPdfView;
+
+// The PDF viewer window: one page view filling the window, showing a document with its chunk
+// highlight and search hits. The documents and search models it is given stay their owner's.
+class FOLIOSCOPE_EXPORT Folioscope : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Folioscope(QWidget *parent = nullptr);
+    ~Folioscope() override;
+
+    void open(QPdfDocument *document);
+    void setHighlight(const Chunk &chunk);
+    void clearHighlights();
+    void jumpToHighlights();
+    void setSearchHighlights(QPdfSearchModel *model, int index);
+    void closeDocument(const QPdfDocument *document);
+    void closeOpenDocument();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private slots:
+    void onViewDocumentChange(QPdfDocument *document);
+
+private:
+    QCustomPdfView *view;
+};
+
+#endif // FOLIOSCOPE_FOLIOSCOPE_H

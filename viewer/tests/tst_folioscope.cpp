@@ -1,0 +1,337 @@
+#include "testpdf.h"
+
+#include <folioscope/folioscope.h>
+
+#include <QDir>
+#include <QPdfDocument>
+#include <QPdfSearchModel>
+#include <QPdfView>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_Folioscope : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void freshWindow();
+    void resizesToTheFirstPage_data();
+    void resizesToTheFirstPage();
+    void searchHighlightsScrollToTheHit_data();
+    void searchHighlightsScrollToTheHit();
+    void closing_data();
+    void closing();
+    void screenshotShowsOverlaysOnTheirText();
+
+private:
+    double r() const { return dpi / 72; }
+    int pageTop(int page) const { return int(6 * r()) + page * (qRound(792 * r()) + 3); }
+    static QPdfView *viewOf(Folioscope &window) { return window.findChild<QPdfView *>(); }
+    void showAndWait(Folioscope &window);
+
+    QTemporaryDir dir;
+    double dpi = 0;
+    QString letterPages; // five US-letter pages with "needle" on pages 0 and 4
+    QString a4Page;
+};
+
+void tst_Folioscope::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        QCOMPARE(dpi, 96.0);
+
+    TestPdf letter;
+    for (int i = 0; i < 5; ++i)
+        letter.addPage(QSizeF(612, 792));
+    letter.addText(0, { 72, 400 }, "needle and another needle");
+    letter.addText(4, { 72, 100 }, "the last needle");
+    letterPages = dir.filePath("letter.pdf");
+    QVERIFY(letter.write(letterPages));
+
+    TestPdf a4;
+    a4.addPage(QSizeF(595.276, 841.89));
+    a4.addText(0, { 72, 72 }, "an A4 page");
+    a4Page = dir.filePath("a4.pdf");
+    QVERIFY(a4.write(a4Page));
+}
+
+void tst_Folioscope::showAndWait(Folioscope &window)
+{
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+}
+
+void tst_Folioscope::freshWindow()
+{
+    Folioscope window;
+    QCOMPARE(window.size(), QSize(398, 308));
+    QCOMPARE(window.windowTitle(), QString("Form"));
+    QCOMPARE(window.objectName(), QString("Folioscope"));
+    QVERIFY(window.isWindow());
+    QVERIFY(!window.isVisible());
+    QPdfView *view = viewOf(window);
+    QVERIFY(view);
+    QCOMPARE(view->pageMode(), QPdfView::PageMode::MultiPage);
+    QCOMPARE(view->document(), nullptr);
+
+    showAndWait(window);
+    QCOMPARE(view->geometry(), window.rect());
+    window.resize(640, 480);
+    QCOMPARE(view->geometry(), QRect(0, 0, 640, 480));
+}
+
+void tst_Folioscope::resizesToTheFirstPage_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSizeF>("points");
+    QTest::addColumn<QSize>("expected96");
+    QTest::newRow("A4") << a4Page << QSizeF(595.276, 841.89) << QSize(806, 1135);
+    QTest::newRow("US letter") << letterPages << QSizeF(612, 792) << QSize(828, 1068);
+    QTest::newRow("no pages") << dir.filePath("missing.pdf") << QSizeF() << QSize(300, 400);
+}
+
+void tst_Folioscope::resizesToTheFirstPage()
+{
+    QFETCH(QString, file);
+    QFETCH(QSizeF, points);
+    QFETCH(QSize, expected96);
+    QPdfDocument doc;
+    doc.load(file);
+    Folioscope window;
+    window.setCursor(Qt::WaitCursor);
+    window.open(&doc);
+
+    const QSize expected = points.isEmpty()
+        ? QSize(300, 400)
+        : QSize(qRound(points.width() * r()) + 12, qRound(points.height() * r()) + 12);
+    QCOMPARE(window.size(), expected);
+    QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(viewOf(window)->document(), &doc);
+    showAndWait(window);
+    QCOMPARE(viewOf(window)->geometry(), window.rect());
+
+    if (dpi != 96)
+        QSKIP("the 96 DPI numbers are checked under Xvfb");
+    QCOMPARE(expected, expected96);
+}
+
+void tst_Folioscope::searchHighlightsScrollToTheHit_data()
+{
+    QTest::addColumn<bool>("withModel");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("page"); // -1: no scroll
+    QTest::newRow("first hit on page 0") << true << 0 << 0;
+    QTest::newRow("hit on page 4") << true << 2 << 4;
+    QTest::newRow("index -1") << true << -1 << -1;
+    QTest::newRow("index past the hits") << true << 99 << -1;
+    QTest::newRow("no model") << false << 0 << -1;
+}
+
+void tst_Folioscope::searchHighlightsScrollToTheHit()
+{
+    QFETCH(bool, withModel);
+    QFETCH(int, index);
+    QFETCH(int, page);
+    QPdfDocument doc;
+    QCOMPARE(doc.load(letterPages), QPdfDocument::Error::None);
+    QPdfSearchModel model;
+    model.setDocument(&doc);
+    model.setSearchString("needle");
+    QTRY_COMPARE(model.rowCount(QModelIndex()), 3);
+
+    Folioscope window;
+    window.open(&doc);
+    window.resize(900, 700);
+    showAndWait(window);
+    QScrollBar *bar = viewOf(window)->verticalScrollBar();
+    bar->setValue(100);
+    QCOMPARE(bar->value(), 100);
+
+    window.setSearchHighlights(withModel ? &model : nullptr, index);
+    int expected = 100;
+    if (page >= 0) {
+        const QPdfLink hit = model.resultAtIndex(index);
+        QCOMPARE(hit.page(), page);
+        expected = qRound(pageTop(page) + hit.rectangles().first().top() * r());
+    }
+    QCOMPARE(bar->value(), expected);
+}
+
+void tst_Folioscope::closing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("staysOpen");
+    QTest::newRow("closeDocument with the shown document") << "shown" << false;
+    QTest::newRow("closeDocument with another document") << "other" << true;
+    QTest::newRow("closeDocument with none") << "null" << true;
+    QTest::newRow("closeOpenDocument") << "any" << false;
+}
+
+void tst_Folioscope::closing()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, staysOpen);
+    QPdfDocument doc;
+    QCOMPARE(doc.load(letterPages), QPdfDocument::Error::None);
+    QPdfDocument other;
+    QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
+    Folioscope window;
+    window.open(&doc);
+    window.resize(900, 700);
+    showAndWait(window);
+    window.setHighlight(Chunk("doc", 1, 72, 144, 200, 20));
+
+    if (how == "shown")
+        window.closeDocument(&doc);
+    else if (how == "other")
+        window.closeDocument(&other);
+    else if (how == "null")
+        window.closeDocument(nullptr);
+    else
+        window.closeOpenDocument();
+    QCOMPARE(window.isVisible(), staysOpen);
+    // Closing only hides: the document stays in the view.
+    QCOMPARE(viewOf(window)->document(), &doc);
+
+    // The highlight is still there exactly when the window stayed open.
+    showAndWait(window);
+    QScrollBar *bar = viewOf(window)->verticalScrollBar();
+    bar->setValue(0);
+    window.jumpToHighlights();
+    QCOMPARE(bar->value() > 0, staysOpen);
+}
+
+static bool isBluish(QRgb c)
+{
+    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 50;
+}
+
+static bool isInk(QRgb c)
+{
+    return qRed(c) < 110 && qGreen(c) < 110;
+}
+
+void tst_Folioscope::screenshotShowsOverlaysOnTheirText()
+{
+    TestPdf pdf;
+    pdf.addPage(QSizeF(612, 792));
+    pdf.addText(0, { 72, 90 }, "Quarterly report", 20);
+    const QRectF first = pdf.addText(0, { 72, 160 }, "The harvest was late this year.");
+    const QRectF second = pdf.addText(0, { 72, 180 }, "A late frost took the early blossoms,");
+    pdf.addText(0, { 72, 200 }, "and the orchards gave less fruit.");
+    const QRectF third = pdf.addText(0, { 72, 260 }, "Next year we plant sooner.");
+    const QString path = dir.filePath("screenshot.pdf");
+    QVERIFY(pdf.write(path));
+    QPdfDocument doc;
+    QCOMPARE(doc.load(path), QPdfDocument::Error::None);
+    QPdfSearchModel model;
+    model.setDocument(&doc);
+    model.setSearchString("late");
+    QTRY_COMPARE(model.rowCount(QModelIndex()), 2);
+
+    Folioscope window;
+    window.setWindowTitle("screenshot.pdf");
+    // A chunk as scrivex reports it: the box of the second and third lines.
+    const QRectF chunk = second.united(QRectF(72, 200 - 8.616, 200, 11.1));
+    window.setHighlight(Chunk(path, 0, chunk.x(), chunk.y(), chunk.width(), chunk.height()));
+    window.open(&doc);
+    showAndWait(window);
+    window.setSearchHighlights(&model, 0);
+    window.jumpToHighlights();
+
+    // The boxes the overlays must cover, in window pixels, by the view's layout rules.
+    const double s = r();
+    QPdfView *view = viewOf(window);
+    const int pageWidth = qRound(612 * s);
+    const int totalWidth = int(pageWidth + 12 * s);
+    const QPoint pageCorner = view->viewport()->mapTo(&window, QPoint(0, 0))
+        + QPoint((qMax(totalWidth, view->viewport()->width()) - pageWidth) / 2, pageTop(0))
+        - QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+    const auto toWindow = [&](const QRectF &points) {
+        return QRectF(pageCorner.x() + points.x() * s, pageCorner.y() + points.y() * s,
+            points.width() * s, points.height() * s)
+            .toRect();
+    };
+    QList<QRect> boxes { toWindow(chunk) };
+    for (int i = 0; i < 2; ++i)
+        boxes.append(toWindow(model.resultAtIndex(i).rectangles().first()));
+    // "late" stands in the first line and in the second, which the chunk covers too.
+    QVERIFY(first.contains(model.resultAtIndex(0).rectangles().first().center()));
+    QVERIFY(second.contains(model.resultAtIndex(1).rectangles().first().center()));
+
+    const bool realScreen = QGuiApplication::platformName() == QLatin1String("xcb");
+    const auto shoot = [&]() {
+        return realScreen ? window.screen()->grabWindow(window.winId()).toImage()
+                          : window.grab().toImage();
+    };
+    // Pages render in the background: wait until the last line's ink shows.
+    const QRect lastLine = toWindow(third);
+    const auto inkIn = [](const QImage &image, const QRect &area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                n += isInk(image.pixel(x, y));
+        return n;
+    };
+    QImage shot;
+    QTRY_VERIFY_WITH_TIMEOUT((shot = shoot(), inkIn(shot, lastLine) > 50), 10000);
+    QCOMPARE(shot.size(), window.size());
+    const QString out = qEnvironmentVariable("QUORVANE_TEST_OUTPUT", QDir::tempPath());
+    QDir().mkpath(out);
+    const QString file
+        = out + QString("/folioscope-overlays-%1.png").arg(QGuiApplication::platformName());
+    QVERIFY(shot.save(file));
+    qInfo("screenshot: %s", qPrintable(file));
+
+    // Translucent blue lies inside the boxes and nowhere else on the page; one pixel of slack
+    // for the rounding at their edges.
+    const QRect page = QRect(pageCorner, QSize(pageWidth, qRound(792 * s))) & shot.rect();
+    int strayBlue = 0;
+    QList<int> covered(boxes.size()), area(boxes.size());
+    for (int y = page.top(); y <= page.bottom(); ++y) {
+        for (int x = page.left(); x <= page.right(); ++x) {
+            const bool blue = isBluish(shot.pixel(x, y));
+            bool inside = false;
+            for (int i = 0; i < boxes.size(); ++i) {
+                if (boxes[i].contains(x, y)) {
+                    ++area[i];
+                    covered[i] += blue;
+                }
+                inside = inside || boxes[i].adjusted(-1, -1, 1, 1).contains(x, y);
+            }
+            strayBlue += blue && !inside;
+        }
+    }
+    QCOMPARE(strayBlue, 0);
+    for (int i = 0; i < boxes.size(); ++i)
+        QVERIFY2(covered[i] >= area[i] * 0.98, qPrintable(QString::number(i)));
+
+    // Where the text is: the ink of each hit's word lies under blue.
+    for (int i = 1; i < boxes.size(); ++i) {
+        const QRect word = boxes[i];
+        int ink = 0, inkUnderBlue = 0;
+        for (int y = word.top() - 6; y <= word.bottom() + 6; ++y) {
+            for (int x = word.left() + 1; x < word.right(); ++x) {
+                const QRgb c = shot.pixel(x, y);
+                if (isInk(c)) {
+                    ++ink;
+                    inkUnderBlue += isBluish(c);
+                }
+            }
+        }
+        QVERIFY(ink > 20);
+        QVERIFY2(inkUnderBlue >= ink * 0.85,
+            qPrintable(QString("%1 of %2 ink pixels of hit %3 under blue")
+                           .arg(inkUnderBlue)
+                           .arg(ink)
+                           .arg(i)));
+    }
+}
+
+QTEST_MAIN(tst_Folioscope)
+#include "tst_folioscope.moc"

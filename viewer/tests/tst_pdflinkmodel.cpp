@@ -1,0 +1,107 @@
+#include "pdflinkmodel.h"
+#include "testpdf.h"
+
+#include <QPdfDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_PdfLinkModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void listsTheLinksOfOnePage_data();
+    void listsTheLinksOfOnePage();
+    void followsTheDocument();
+
+private:
+    static QList<QRectF> rectangles(const PdfLinkModel &model);
+
+    QTemporaryDir dir;
+    QString path;
+};
+
+void tst_PdfLinkModel::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    TestPdf pdf;
+    for (int i = 0; i < 3; ++i)
+        pdf.addPage(QSizeF(612, 792));
+    pdf.addLink(0, QRectF(72, 100, 150, 14), "https://example.invalid/a");
+    pdf.addLink(0, QRectF(300.5, 700.25, 40, 12.5), "https://example.invalid/b");
+    pdf.addLink(1, QRectF(0, 0, 612, 20), "https://example.invalid/c");
+    path = dir.filePath("links.pdf");
+    QVERIFY(pdf.write(path));
+}
+
+QList<QRectF> tst_PdfLinkModel::rectangles(const PdfLinkModel &model)
+{
+    QList<QRectF> out;
+    for (int row = 0; row < model.rowCount(); ++row)
+        out.append(model.index(row).data(int(PdfLinkModel::Role::Rectangle)).toRectF());
+    return out;
+}
+
+void tst_PdfLinkModel::listsTheLinksOfOnePage_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QList<QRectF>>("expected");
+    QTest::newRow("two links") << 0
+                               << QList<QRectF>({ QRectF(72, 100, 150, 14),
+                                      QRectF(300.5, 700.25, 40, 12.5) });
+    QTest::newRow("one link along the top") << 1 << QList<QRectF>({ QRectF(0, 0, 612, 20) });
+    QTest::newRow("no links") << 2 << QList<QRectF>();
+    QTest::newRow("page -1") << -1 << QList<QRectF>();
+    QTest::newRow("past the last page") << 3 << QList<QRectF>();
+}
+
+void tst_PdfLinkModel::listsTheLinksOfOnePage()
+{
+    QFETCH(int, page);
+    QFETCH(QList<QRectF>, expected);
+    QPdfDocument doc;
+    QCOMPARE(doc.load(path), QPdfDocument::Error::None);
+    PdfLinkModel model;
+    model.setDocument(&doc);
+    model.setPage(page);
+    QCOMPARE(model.page(), page);
+
+    const QList<QRectF> found = rectangles(model);
+    QCOMPARE(found.size(), expected.size());
+    // Poppler rounds link areas to whole points.
+    for (int i = 0; i < found.size(); ++i) {
+        const QRectF &f = found[i];
+        const QRectF &e = expected[i];
+        QVERIFY2(qAbs(f.left() - e.left()) <= 1 && qAbs(f.top() - e.top()) <= 1
+                && qAbs(f.right() - e.right()) <= 1 && qAbs(f.bottom() - e.bottom()) <= 1,
+            qPrintable(
+                QString("%1,%2 %3x%4").arg(f.x()).arg(f.y()).arg(f.width()).arg(f.height())));
+    }
+    QVERIFY(!model.index(0).data(Qt::DisplayRole).isValid());
+}
+
+void tst_PdfLinkModel::followsTheDocument()
+{
+    PdfLinkModel model;
+    QCOMPARE(model.rowCount(), 0);
+
+    auto *doc = new QPdfDocument(this);
+    model.setDocument(doc);
+    QCOMPARE(model.rowCount(), 0); // nothing loaded yet
+
+    QCOMPARE(doc->load(path), QPdfDocument::Error::None);
+    QCOMPARE(model.rowCount(), 2);
+
+    doc->close();
+    QCOMPARE(model.rowCount(), 0);
+
+    QCOMPARE(doc->load(path), QPdfDocument::Error::None);
+    QCOMPARE(model.rowCount(), 2);
+    delete doc;
+    QCOMPARE(model.document(), nullptr);
+    QCOMPARE(model.rowCount(), 0);
+}
+
+QTEST_MAIN(tst_PdfLinkModel)
+#include "tst_pdflinkmodel.moc"
