@@ -1,7 +1,8 @@
 # quorvane_add_test(name source... [LABELS label...] [LIBS lib...] [ENV VAR=value...]
 #                   [TIMEOUT seconds])
 # Builds one QtTest program and registers it with ctest under its labels. Tests find the build's
-# programs and models through QUORVANE_BIN_DIR and QUORVANE_MODELS_DIR.
+# programs and models through QUORVANE_BIN_DIR and QUORVANE_MODELS_DIR. llama.cpp's OpenMP threads
+# wait passively: spinning threads of tests running side by side starve each other.
 function(quorvane_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "LABELS;LIBS;ENV" ${ARGN})
     add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
@@ -14,5 +15,5 @@ function(quorvane_add_test name)
     set_tests_properties(${name} PROPERTIES
         LABELS "${ARG_LABELS}"
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QUORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;QUORVANE_MODELS_DIR=${QUORVANE_TESTMODELS_DIR};QUORVANE_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output;${ARG_ENV}")
+        ENVIRONMENT "OMP_WAIT_POLICY=PASSIVE;QUORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;QUORVANE_MODELS_DIR=${QUORVANE_TESTMODELS_DIR};QUORVANE_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output;${ARG_ENV}")
 endfunction()

@@ -1,0 +1,170 @@
+#include "llamabackend.h"
+
+#include "llamaruntime.h"
+
+#include <common.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+constexpr int MaxContextTokens = 4096;
+
+bool silentProgress(float, void *)
+{
+    return true;
+}
+
+} // namespace
+
+void fit_token_history(std::vector<llama_token> &history, std::vector<llama_token> prompt, int n)
+{
+    const size_t limit = size_t(std::max(n, 0));
+    if (prompt.size() > limit) {
+        prompt.erase(prompt.begin(), prompt.end() - std::ptrdiff_t(limit));
+        history.clear();
+    } else if (history.size() + prompt.size() > limit) {
+        const size_t overflow = history.size() + prompt.size() - limit;
+        if (2 * overflow < history.size())
+            history.erase(history.begin(), history.begin() + std::ptrdiff_t(2 * overflow));
+        else
+            history.clear();
+    }
+    history.insert(history.end(), prompt.begin(), prompt.end());
+}
+
+LlamaBackend::LlamaBackend() = default;
+
+LlamaBackend::~LlamaBackend()
+{
+    releaseHandles();
+}
+
+void LlamaBackend::releaseHandles()
+{
+    if (sampler)
+        llama_sampler_free(sampler);
+    if (context)
+        llama_free(context);
+    if (model)
+        llama_model_free(model);
+    sampler = nullptr;
+    context = nullptr;
+    model = nullptr;
+}
+
+void LlamaBackend::loadModel(const std::string &path, float minP, float temperature)
+{
+    // Idempotent; lets the backend stand alone as well as behind the retrieval engine.
+    initLlamaRuntime();
+    releaseHandles();
+
+    llama_model_params modelParams = llama_model_default_params();
+    modelParams.progress_callback = silentProgress;
+    model = llama_model_load_from_file(path.c_str(), modelParams);
+    if (!model)
+        throw std::runtime_error("LlamaBackend::loadModel: llama_model_load_from_file() failed");
+
+    // The trained context, capped so a large model does not reserve gigabytes of cache; one
+    // decode call may then take the whole history.
+    int contextTokens = llama_model_n_ctx_train(model);
+    if (contextTokens <= 0 || contextTokens > MaxContextTokens)
+        contextTokens = MaxContextTokens;
+    llama_context_params contextParams = llama_context_default_params();
+    contextParams.no_perf = true;
+    contextParams.n_ctx = uint32_t(contextTokens);
+    contextParams.n_batch = uint32_t(contextTokens);
+    context = llama_init_from_model(model, contextParams);
+    if (!context)
+        throw std::runtime_error("LlamaBackend::loadModel: llama_init_from_model() failed");
+
+    llama_sampler_chain_params chainParams = llama_sampler_chain_default_params();
+    chainParams.no_perf = true;
+    sampler = llama_sampler_chain_init(chainParams);
+    llama_sampler_chain_add(sampler, llama_sampler_init_min_p(minP, 1));
+    llama_sampler_chain_add(sampler, llama_sampler_init_temp(temperature));
+    llama_sampler_chain_add(sampler, llama_sampler_init_dist(LLAMA_DEFAULT_SEED));
+
+    tokenHistory.clear();
+    batch = llama_batch {};
+}
+
+std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool stream,
+    const std::function<void(const std::string &)> &onPiece)
+{
+    if (!model || !context || !sampler)
+        throw std::runtime_error("LlamaBackend::generate: model/context/sampler not initialized");
+
+    const int n = int(llama_n_ctx(context));
+    const llama_vocab *vocab = llama_model_get_vocab(model);
+    llama_memory_t memory = llama_get_memory(context);
+
+    std::vector<llama_chat_message> chat;
+    chat.reserve(messages.size());
+    for (const ChatTurn &turn : messages)
+        chat.push_back({ turn.role.c_str(), turn.content.c_str() });
+
+    const char *chatTemplate = llama_model_chat_template(model, nullptr);
+    std::vector<char> formatted(size_t(n), '\0');
+    int length = llama_chat_apply_template(
+        chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
+    if (length > int(formatted.size())) {
+        formatted.assign(size_t(length), '\0');
+        length = llama_chat_apply_template(
+            chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
+    }
+    if (length < 0)
+        throw std::runtime_error("LlamaBackend::generate: llama_chat_apply_template() failed");
+
+    const std::string prompt(formatted.data(), size_t(length));
+    fit_token_history(tokenHistory, common_tokenize(vocab, prompt, true, true), n);
+
+    // The cache is rebuilt from the kept history on every request.
+    llama_memory_seq_rm(memory, 0, 0, -1);
+    size_t batchStart = 0;
+    size_t batchCount = tokenHistory.size();
+
+    // One decode call may take at most n_batch tokens.
+    const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
+
+    std::string answer;
+    // A model that never produces its end token stops after as many tokens as the context holds.
+    for (int generated = 0; generated < n; ++generated) {
+        const llama_pos maxPos = llama_memory_seq_pos_max(memory, 0);
+        if (maxPos + 1 + int(batchCount) >= n) {
+            const int keep = (n - int(batchCount)) / 2;
+            if (keep > 0 && size_t(keep) <= tokenHistory.size()) {
+                batchStart = tokenHistory.size() - size_t(keep);
+                batchCount = size_t(keep);
+            }
+            llama_memory_seq_rm(memory, 0, 0, -1);
+        }
+
+        for (size_t offset = 0; offset < batchCount; offset += maxDecode) {
+            const size_t count = std::min(maxDecode, batchCount - offset);
+            batch = llama_batch_get_one(tokenHistory.data() + batchStart + offset, int32_t(count));
+            if (llama_decode(context, batch) < 0)
+                throw std::runtime_error("LlamaBackend::generate: llama_decode() failed");
+        }
+
+        const llama_token token = llama_sampler_sample(sampler, context, -1);
+        tokenHistory.push_back(token);
+        if (llama_vocab_is_eog(vocab, token))
+            break;
+
+        const std::string piece = common_token_to_piece(context, token, true);
+        answer += piece;
+        if (stream && onPiece)
+            onPiece(piece);
+
+        batchStart = tokenHistory.size() - 1;
+        batchCount = 1;
+    }
+    return answer;
+}
+
+int LlamaBackend::contextSize() const
+{
+    return context ? int(llama_n_ctx(context)) : 0;
+}

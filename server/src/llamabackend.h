@@ -1,0 +1,45 @@
+#ifndef LLAMABACKEND_H
+#define LLAMABACKEND_H
+
+#include "llmbackend.h"
+
+#include <llama.h>
+
+#include <vector>
+
+// Makes room for `prompt` in a context of n tokens: a prompt longer than n keeps its last n
+// tokens and drops the whole history; otherwise, when history and prompt overflow n by O
+// tokens, the oldest 2*O history tokens go (all of them when that is not less than the history).
+// Then the prompt is appended to the history.
+void fit_token_history(std::vector<llama_token> &history, std::vector<llama_token> prompt, int n);
+
+// Runs a chat model through llama.cpp, keeping the tokens of earlier requests as a history that
+// is decoded anew in front of each prompt.
+class LlamaBackend : public LLMBackend
+{
+public:
+    LlamaBackend();
+    ~LlamaBackend() override;
+
+    LlamaBackend(const LlamaBackend &) = delete;
+    LlamaBackend &operator=(const LlamaBackend &) = delete;
+
+    void loadModel(const std::string &path, float minP, float temperature) override;
+    std::string generate(const std::vector<ChatTurn> &messages, bool stream,
+        const std::function<void(const std::string &)> &onPiece) override;
+    int contextSize() const override;
+
+    // The tokens the model has been shown so far, oldest first.
+    const std::vector<llama_token> &history() const { return tokenHistory; }
+
+private:
+    void releaseHandles();
+
+    llama_model *model = nullptr;
+    llama_context *context = nullptr;
+    llama_sampler *sampler = nullptr;
+    std::vector<llama_token> tokenHistory;
+    llama_batch batch {};
+};
+
+#endif // LLAMABACKEND_H

@@ -1,0 +1,49 @@
+#ifndef MESSAGEWORKER_H
+#define MESSAGEWORKER_H
+
+#include <QByteArray>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class OrchestratorCore;
+class QLocalSocket;
+
+// The one thread that handles messages: the main thread queues every message it reads, and this
+// worker parses and hands them to the core strictly one at a time, in arrival order. Replies go
+// to the connection that was current when the message was taken.
+class MessageWorker
+{
+public:
+    // Called on the worker thread, once, when handling a message failed beyond repair; the
+    // worker takes no further message. The process must then end.
+    using FatalErrorHandler = std::function<void()>;
+
+    explicit MessageWorker(OrchestratorCore *core, FatalErrorHandler onFatalError = {});
+    ~MessageWorker();
+
+    MessageWorker(const MessageWorker &) = delete;
+    MessageWorker &operator=(const MessageWorker &) = delete;
+
+    void enqueue(const QByteArray &message);
+    void setSocket(QLocalSocket *socket);
+
+private:
+    void run();
+    void handle(const QByteArray &message, QLocalSocket *socket);
+
+    std::atomic<bool> stopRequested { false };
+    QLocalSocket *currentSocket = nullptr;
+    OrchestratorCore *core = nullptr;
+    std::deque<QByteArray> queue;
+    std::mutex queueMutex;
+    std::condition_variable queueReady;
+    FatalErrorHandler fatalErrorHandler;
+    std::thread workerThread;
+};
+
+#endif // MESSAGEWORKER_H

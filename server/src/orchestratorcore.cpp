@@ -1,0 +1,248 @@
+#include "orchestratorcore.h"
+
+#include "llamabackend.h"
+#include "llmengine.h"
+#include "replychannel.h"
+#include "retrieval.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonValue>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr float MinIntentScore = 0.4f;
+constexpr float MinP = 0.05f;
+constexpr float Temperature = 0.7f;
+constexpr size_t DocumentTextBytes = 600;
+
+// A JSON number as an int, or 0 when it is not a whole number within the int range.
+int wholeInt(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    if (!(number >= double(INT_MIN) && number <= double(INT_MAX)) || number != std::floor(number))
+        return 0;
+    return int(number);
+}
+
+double number(const QJsonObject &object, const char *key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isDouble() ? value.toDouble() : 0.0;
+}
+
+std::string utf8(const QJsonValue &value)
+{
+    return value.toString().toStdString();
+}
+
+} // namespace
+
+OrchestratorCore::OrchestratorCore(const char *retrievalModelPath, const char *answerModelPath)
+    // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
+    : retrieval(std::make_unique<Retrieval>(retrievalModelPath))
+    , engine(std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>()))
+    , intentClassifier(MinIntentScore)
+{
+    warnIfRetrievalMissing(retrievalModelPath);
+    engine->loadModel(answerModelPath, MinP, Temperature);
+    intentClassifier.initialize(retrieval.get(), &chunks);
+}
+
+OrchestratorCore::~OrchestratorCore() = default;
+
+void OrchestratorCore::warnIfRetrievalMissing(const char *path) const
+{
+    // Without a retrieval model questions are still answered, as general chat without sources.
+    if (!retrieval->isLoaded())
+        qWarning("Retrieval model \"%s\" could not be loaded: the server runs without retrieval "
+                 "until another retrieval model is chosen",
+            path);
+}
+
+void OrchestratorCore::handleMessage(const QJsonObject &message, QLocalSocket *connection)
+{
+    switch (messageType(message)) {
+    case ChunksMessage:
+        qDebug("Handle Chunks!");
+        handleChunks(message, connection);
+        sendReply(connection, QJsonObject { { QStringLiteral("type"), QStringLiteral("ACK") } });
+        break;
+    case DeleteMessage:
+        handleDelete(message, connection);
+        break;
+    case QueryMessage:
+        handleQuery(message, connection);
+        break;
+    case AnswerModelMessage:
+    case RetrievalModelMessage:
+        reloadModels(message, connection);
+        break;
+    default:
+        break;
+    }
+}
+
+int OrchestratorCore::messageType(const QJsonObject &message)
+{
+    if (!message.contains(QLatin1String("type")))
+        return UnknownMessage;
+    const QString type = message.value(QLatin1String("type")).toString();
+    if (type == QLatin1String("chunks"))
+        return ChunksMessage;
+    if (type == QLatin1String("delete"))
+        return DeleteMessage;
+    if (type == QLatin1String("query"))
+        return QueryMessage;
+    if (type == QLatin1String("ansmodel"))
+        return AnswerModelMessage;
+    if (type == QLatin1String("retmodel"))
+        return RetrievalModelMessage;
+    return UnknownMessage;
+}
+
+void OrchestratorCore::handleChunks(const QJsonObject &message, QLocalSocket *)
+{
+    if (!message.contains(QLatin1String("chunks")))
+        return;
+    const QJsonArray elements = message.value(QLatin1String("chunks")).toArray();
+    for (const QJsonValue &element : elements) {
+        ChunkRecord record;
+        if (!parseChunk(element.toObject(), record))
+            continue;
+        record.kind = ChunkRecord::Original;
+        chunks.push_back(std::move(record));
+        addDocumentRecord(chunks.back().doc);
+    }
+    // Records embedded before keep their embeddings; the pass brings the rest up to date.
+    retrieval->embed_chunks(chunks);
+}
+
+bool OrchestratorCore::parseChunk(const QJsonObject &object, ChunkRecord &record)
+{
+    if (object.value(QLatin1String("type")).toString() != QLatin1String("chunk"))
+        return false;
+    record.doc.clear();
+    record.text.clear();
+    record.index = 0;
+    record.page = 0;
+    record.height = record.width = record.x = record.y = 0;
+
+    const QJsonValue bbox = object.value(QLatin1String("bbox"));
+    if (bbox.isObject()) {
+        const QJsonObject box = bbox.toObject();
+        record.height = number(box, "height");
+        record.width = number(box, "width");
+        record.x = number(box, "x");
+        record.y = number(box, "y");
+    }
+    const QJsonValue doc = object.value(QLatin1String("doc"));
+    if (doc.isString())
+        record.doc = utf8(doc);
+    record.index = wholeInt(object.value(QLatin1String("index")));
+    record.page = wholeInt(object.value(QLatin1String("page")));
+    const QJsonValue text = object.value(QLatin1String("text"));
+    if (text.isString())
+        record.text = utf8(text);
+    return true;
+}
+
+std::string OrchestratorCore::fileStem(const std::string &doc)
+{
+    std::string stem = doc;
+    const size_t slash = stem.find_last_of("/\\");
+    if (slash != std::string::npos)
+        stem.erase(0, slash + 1);
+    const size_t dot = stem.rfind('.');
+    if (dot != std::string::npos)
+        stem.erase(dot);
+    return stem;
+}
+
+std::string OrchestratorCore::documentEmbeddingText(
+    const std::string &stem, const std::string &doc, const std::vector<ChunkRecord> &store)
+{
+    std::string texts;
+    for (const ChunkRecord &record : store) {
+        if (record.kind != ChunkRecord::Original || record.doc != doc)
+            continue;
+        texts += record.text;
+        if (texts.size() >= DocumentTextBytes)
+            break;
+    }
+    if (texts.empty())
+        texts = stem;
+    return stem + "\n" + texts;
+}
+
+void OrchestratorCore::addDocumentRecord(const std::string &doc)
+{
+    if (!knownDocs.insert(doc).second)
+        return;
+    ChunkRecord record;
+    record.doc = doc;
+    record.index = -1;
+    record.page = -1;
+    record.text = fileStem(doc);
+    record.kind = ChunkRecord::FileName;
+    if (retrieval->isLoaded())
+        record.embedding = retrieval->embed_text(documentEmbeddingText(record.text, doc, chunks));
+    // That embedding is not of the record's own text (the stem alone), so the next pass must
+    // embed the record again.
+    record.embeddingCurrent = false;
+    chunks.push_back(std::move(record));
+}
+
+void OrchestratorCore::handleDelete(const QJsonObject &message, QLocalSocket *connection)
+{
+    removeDocument(message);
+    const int index = message.contains(QLatin1String("index"))
+        ? wholeInt(message.value(QLatin1String("index")))
+        : -1;
+    sendReply(connection,
+        QJsonObject { { QStringLiteral("type"), QStringLiteral("DELACK") },
+            { QStringLiteral("index"), index } });
+}
+
+void OrchestratorCore::removeDocument(const QJsonObject &message)
+{
+    if (!message.contains(QLatin1String("doc")) || !message.contains(QLatin1String("index")))
+        return;
+    const std::string doc = utf8(message.value(QLatin1String("doc")));
+    std::vector<ChunkRecord> kept;
+    kept.reserve(chunks.size());
+    for (ChunkRecord &record : chunks) {
+        if (record.doc != doc)
+            kept.push_back(std::move(record));
+    }
+    chunks.swap(kept);
+    knownDocs.erase(doc);
+}
+
+void OrchestratorCore::reloadModels(const QJsonObject &message, QLocalSocket *connection)
+{
+    if (message.contains(QLatin1String("retmodel"))) {
+        const std::string path = utf8(message.value(QLatin1String("retmodel")));
+        // Built before the old engine goes, which keeps llama.cpp initialised in between.
+        std::unique_ptr<Retrieval> replacement = std::make_unique<Retrieval>(path.c_str());
+        retrieval.swap(replacement);
+        replacement.reset();
+        warnIfRetrievalMissing(path.c_str());
+        // Stored embeddings and the intent examples belong to the old model.
+        chunks.clear();
+        knownDocs.clear();
+        intentClassifier.initialize(retrieval.get(), &chunks);
+    }
+    if (message.contains(QLatin1String("ansmodel"))) {
+        const std::string path = utf8(message.value(QLatin1String("ansmodel")));
+        // The old model is released before the new one loads, so two never share the memory.
+        engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
+        engine->loadModel(path, MinP, Temperature);
+    }
+    sendReply(connection, QJsonObject { { QStringLiteral("type"), QStringLiteral("READYACK") } });
+}

@@ -1,0 +1,82 @@
+#ifndef ORCHESTRATORCORE_H
+#define ORCHESTRATORCORE_H
+
+#include "chunkrecord.h"
+#include "embeddingintentclassifier.h"
+
+#include <QJsonObject>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class LLMEngine;
+class QLocalSocket;
+class Retrieval;
+
+// Owner of the models and of the chunk store, and the entry point of every parsed message.
+// Built on the main thread before the server listens; used only on the message worker after.
+class OrchestratorCore
+{
+public:
+    enum MessageType : int {
+        UnknownMessage = 0,
+        ChunksMessage = 1,
+        DeleteMessage = 2,
+        QueryMessage = 3,
+        AnswerModelMessage = 4,
+        RetrievalModelMessage = 5
+    };
+
+    // Loads both models; throws when the answer model cannot be loaded.
+    OrchestratorCore(const char *retrievalModelPath, const char *answerModelPath);
+    ~OrchestratorCore();
+
+    OrchestratorCore(const OrchestratorCore &) = delete;
+    OrchestratorCore &operator=(const OrchestratorCore &) = delete;
+
+    void handleMessage(const QJsonObject &message, QLocalSocket *connection);
+    static int messageType(const QJsonObject &message);
+
+    void handleChunks(const QJsonObject &message, QLocalSocket *connection);
+    static bool parseChunk(const QJsonObject &object, ChunkRecord &record);
+    void addDocumentRecord(const std::string &doc);
+    void handleDelete(const QJsonObject &message, QLocalSocket *connection);
+    void removeDocument(const QJsonObject &message);
+    void reloadModels(const QJsonObject &message, QLocalSocket *connection);
+
+    void handleQuery(const QJsonObject &message, QLocalSocket *connection);
+    std::vector<const ChunkRecord *> retrieveChunks(
+        const std::vector<float> &queryEmbedding, const std::vector<std::string> &documents);
+    std::string runLLM(
+        const std::string &system, const std::string &user, QLocalSocket *connection, bool stream);
+
+    // What the document record of `doc` is named: the last path part without its extension.
+    static std::string fileStem(const std::string &doc);
+    // The text a new document record is first embedded from: the stem, a line break and the
+    // document's chunk texts up to the first that reaches 600 bytes.
+    static std::string documentEmbeddingText(
+        const std::string &stem, const std::string &doc, const std::vector<ChunkRecord> &store);
+    // The system turn of a prompt: the skill's instruction followed by the provided information.
+    static std::string systemText(int skill, const std::string &context);
+    // Length of the longest prefix of `text` that does not end inside a multi-byte UTF-8
+    // character; what follows it is at most the first bytes of one character.
+    static size_t completeUtf8Length(const std::string &text);
+
+private:
+    friend class tst_OrchestratorCore;
+
+    void warnIfRetrievalMissing(const char *path) const;
+    std::function<void(const std::string &)> streamPiece(
+        QLocalSocket *connection, std::string &heldBack);
+
+    std::unordered_set<std::string> knownDocs;
+    std::unique_ptr<Retrieval> retrieval;
+    std::unique_ptr<LLMEngine> engine;
+    EmbeddingIntentClassifier intentClassifier;
+    std::vector<ChunkRecord> chunks;
+};
+
+#endif // ORCHESTRATORCORE_H

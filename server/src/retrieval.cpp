@@ -1,0 +1,284 @@
+#include "retrieval.h"
+
+#include "llamaruntime.h"
+
+#include <arg.h>
+#include <log.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Model loading prints progress dots on standard error by default.
+bool silentProgress(float, void *)
+{
+    return true;
+}
+
+// The most tokens one encoder pass may hold for a single text: the batch room, and the trained
+// context, since a position past it aborts in the position-embedding lookup.
+size_t text_token_limit(const llama_context *ctx)
+{
+    size_t limit = std::min(llama_n_batch(ctx), llama_n_ubatch(ctx));
+    const int32_t trained = llama_model_n_ctx_train(llama_get_model(ctx));
+    if (trained > 0)
+        limit = std::min(limit, size_t(trained));
+    return limit;
+}
+
+// The most sequences one batch may hold.
+int sequence_limit(const llama_context *ctx)
+{
+    return int(std::min<size_t>(llama_n_seq_max(ctx), llama_max_parallel_sequences()));
+}
+
+bool is_end_token(const llama_vocab *vocab, llama_token token)
+{
+    return token == llama_vocab_eos(vocab) || token == llama_vocab_sep(vocab)
+        || llama_vocab_is_control(vocab, token);
+}
+
+// Cuts a text's tokens to `limit`, keeping the end token that closes the sequence.
+void fit_tokens(std::vector<llama_token> &tokens, size_t limit, const llama_vocab *vocab)
+{
+    if (tokens.size() <= limit || limit == 0) {
+        if (limit == 0)
+            tokens.clear();
+        return;
+    }
+    const llama_token last = tokens.back();
+    tokens.resize(limit);
+    if (is_end_token(vocab, last))
+        tokens.back() = last;
+}
+
+bool needs_embedding(const ChunkRecord &record, int n_embd)
+{
+    return !record.embeddingCurrent || int(record.embedding.size()) != n_embd;
+}
+
+void tokenize_chunks(
+    llama_context *ctx, const llama_vocab *vocab, std::vector<ChunkRecord> &records)
+{
+    const size_t limit = text_token_limit(ctx);
+    const int n_embd = llama_model_n_embd(llama_get_model(ctx));
+    const llama_token eos = llama_vocab_eos(vocab);
+
+    for (ChunkRecord &record : records) {
+        if (!needs_embedding(record, n_embd))
+            continue;
+        std::vector<llama_token> tokens = common_tokenize(ctx, record.text, true, false);
+        if (eos >= 0 && (tokens.empty() || tokens.back() != eos))
+            tokens.push_back(eos);
+        if (tokens.size() > limit) {
+            LOG_WRN("%s: chunk size (%lld) exceeds the limit (%lld), cut to fit\n",
+                "tokenize_chunks", (long long)tokens.size(), (long long)limit);
+            fit_tokens(tokens, limit, vocab);
+        }
+        record.tokens = std::move(tokens);
+    }
+}
+
+void batch_add_tokens(llama_batch &batch, const std::vector<llama_token> &tokens, llama_seq_id seq)
+{
+    for (size_t i = 0; i < tokens.size(); ++i)
+        common_batch_add(batch, tokens[i], llama_pos(i), { seq }, true);
+}
+
+void batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_seq, int n_embd)
+{
+    llama_memory_clear(llama_get_memory(ctx), true);
+    LOG_INF("%s: n_tokens = %d, n_seq = %d\n", "batch_encode", batch.n_tokens, n_seq);
+    // The library refuses an empty batch with an error; there is nothing to encode anyway.
+    if (batch.n_tokens == 0)
+        return;
+
+    if (llama_encode(ctx, batch) < 0)
+        LOG_ERR("%s : failed to encode\n", "batch_encode");
+
+    // A pooled embedding is the same for every token of its sequence: take it once.
+    std::vector<bool> pooled(size_t(std::max(n_seq, 0)), false);
+    for (int i = 0; i < batch.n_tokens; ++i) {
+        if (!batch.logits[i])
+            continue;
+        const llama_seq_id seq = batch.seq_id[i][0];
+        if (seq < 0 || seq >= n_seq || pooled[size_t(seq)])
+            continue;
+        const float *embedding = llama_get_embeddings_seq(ctx, seq);
+        if (embedding) {
+            pooled[size_t(seq)] = true;
+        } else {
+            embedding = llama_get_embeddings_ith(ctx, i);
+            if (!embedding) {
+                LOG_ERR("%s: failed to get embeddings for token %d\n", "batch_encode", i);
+                continue;
+            }
+        }
+        common_embd_normalize(embedding, output + size_t(seq) * size_t(n_embd), n_embd, 2);
+    }
+}
+
+void encode_chunk_batches(llama_model *model, llama_context *ctx, std::vector<ChunkRecord> &records)
+{
+    const int n_embd = llama_model_n_embd(model);
+    // An encoder pass takes the whole batch in one micro-batch, so the smaller room counts.
+    const int n_batch = int(std::min(llama_n_batch(ctx), llama_n_ubatch(ctx)));
+    const int max_seq = sequence_limit(ctx);
+
+    // Only records without a current embedding are encoded; the others already hold exactly
+    // what a pass would give them.
+    std::vector<size_t> pending;
+    for (size_t k = 0; k < records.size(); ++k) {
+        if (needs_embedding(records[k], n_embd))
+            pending.push_back(k);
+    }
+    if (pending.empty())
+        return;
+
+    llama_batch batch = llama_batch_init(n_batch, 0, 1);
+    std::vector<float> output(pending.size() * size_t(n_embd), 0.0f);
+
+    size_t p = 0; // rows done
+    int s = 0; // sequences in the batch
+    for (const size_t k : pending) {
+        const std::vector<llama_token> &tokens = records[k].tokens;
+        if (batch.n_tokens + int(tokens.size()) > n_batch || s == max_seq) {
+            batch_encode(ctx, batch, output.data() + p * size_t(n_embd), s, n_embd);
+            common_batch_clear(batch);
+            p += size_t(s);
+            s = 0;
+        }
+        batch_add_tokens(batch, tokens, s);
+        ++s;
+    }
+    batch_encode(ctx, batch, output.data() + p * size_t(n_embd), s, n_embd);
+
+    for (size_t row = 0; row < pending.size(); ++row) {
+        ChunkRecord &record = records[pending[row]];
+        const float *begin = output.data() + row * size_t(n_embd);
+        record.embedding.assign(begin, begin + n_embd);
+        record.embeddingCurrent = true;
+        record.tokens.clear();
+        record.tokens.shrink_to_fit();
+    }
+    llama_batch_free(batch);
+}
+
+} // namespace
+
+Retrieval::Retrieval(const char *modelPath)
+{
+    std::string programName = "oraculd";
+    std::string modelOption = "--model";
+    std::string pathCopy = modelPath ? modelPath : "";
+    char *argv[] = { programName.data(), modelOption.data(), pathCopy.data() };
+
+    common_params parsed;
+    if (common_params_parse(3, argv, parsed, LLAMA_EXAMPLE_RETRIEVAL)) {
+        common_init();
+        parsed.embedding = true;
+    }
+    initLlamaRuntime();
+    // common_params now defaults the context to the model's trained length; the engine relies
+    // on these sizes, and one encoder pass must take a whole batch.
+    parsed.n_ctx = 4096;
+    parsed.n_batch = 2048;
+    parsed.n_ubatch = parsed.n_batch;
+    // Many short texts share one batch, one sequence each; a unified cache keeps n_ctx whole.
+    parsed.n_parallel = int32_t(llama_max_parallel_sequences());
+    parsed.kv_unified = true;
+    parsed.load_progress_callback = silentProgress;
+    params = std::move(parsed);
+
+    llama_init = common_init_from_params(params);
+    if (llama_init) {
+        model = llama_init->model();
+        ctx = llama_init->context();
+    }
+    if (model)
+        n_embd = llama_model_n_embd(model);
+}
+
+// The library back end is process-wide and freed once at exit (freeLlamaRuntime), not here:
+// a replacement engine is still in use when this one goes.
+Retrieval::~Retrieval() = default;
+
+bool Retrieval::isLoaded() const
+{
+    return model && ctx;
+}
+
+void Retrieval::embed_chunks(std::vector<ChunkRecord> &records)
+{
+    if (!isLoaded())
+        return;
+    const llama_vocab *vocab = llama_model_get_vocab(model);
+    if (llama_model_has_encoder(model) && llama_model_has_decoder(model)) {
+        LOG_ERR("%s: computing embeddings in encoder-decoder models is not supported\n",
+            "embed_chunks");
+        return;
+    }
+    if (llama_pooling_type(ctx) == LLAMA_POOLING_TYPE_NONE) {
+        LOG_ERR("%s: pooling type NONE not supported\n", "embed_chunks");
+        return;
+    }
+    tokenize_chunks(ctx, vocab, records);
+    encode_chunk_batches(model, ctx, records);
+}
+
+std::vector<float> Retrieval::embed_text(const std::string &text)
+{
+    if (!isLoaded())
+        return {};
+    std::vector<float> result(size_t(n_embd), 0.0f);
+    std::vector<llama_token> tokens = common_tokenize(ctx, text, true, false);
+    fit_tokens(tokens, text_token_limit(ctx), llama_model_get_vocab(model));
+
+    llama_batch batch = llama_batch_init(int(llama_n_batch(ctx)), 0, 1);
+    batch_add_tokens(batch, tokens, 0);
+    batch_encode(ctx, batch, result.data(), 1, n_embd);
+    llama_batch_free(batch);
+    return result;
+}
+
+std::vector<std::string> Retrieval::get_relevant_docs(
+    const std::string &query, const std::vector<ChunkRecord> &store)
+{
+    if (!isLoaded())
+        return {};
+    const std::vector<float> q = embed_text(query);
+
+    std::vector<std::pair<const std::string *, float>> scored;
+    for (const ChunkRecord &record : store) {
+        // A record embedded by another model, or not at all, cannot be compared with q.
+        if (record.kind != ChunkRecord::FileName || record.embedding.size() != q.size())
+            continue;
+        const float score
+            = common_embd_similarity_cos(record.embedding.data(), q.data(), int(q.size()));
+        scored.emplace_back(&record.doc, score);
+    }
+    if (scored.empty())
+        return {};
+
+    std::stable_sort(scored.begin(), scored.end(),
+        [](const auto &a, const auto &b) { return a.second > b.second; });
+    const float threshold = scored.front().second - 0.05f;
+
+    std::vector<std::string> docs;
+    for (const auto &[doc, score] : scored) {
+        if (score >= threshold)
+            docs.push_back(*doc);
+    }
+    return docs;
+}
+
+int Retrieval::get_n_embd() const
+{
+    return n_embd;
+}
+
+int Retrieval::max_text_tokens() const
+{
+    return isLoaded() ? int(text_token_limit(ctx)) : 0;
+}

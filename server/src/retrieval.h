@@ -1,0 +1,52 @@
+#ifndef RETRIEVAL_H
+#define RETRIEVAL_H
+
+#include "chunkrecord.h"
+
+#include <common.h>
+
+#include <string>
+#include <vector>
+
+// The embedding engine: loads the retrieval model and turns texts into unit-length embedding
+// vectors (all zeros when the model yields nothing for a text). Not safe for concurrent use.
+// Without a loaded model every operation is a safe no-op (see each method).
+class Retrieval
+{
+public:
+    explicit Retrieval(const char *modelPath);
+    ~Retrieval();
+
+    Retrieval(const Retrieval &) = delete;
+    Retrieval &operator=(const Retrieval &) = delete;
+
+    // Model and context present.
+    bool isLoaded() const;
+
+    // Embeds every record whose embedding is not current for its text; the result equals a
+    // full pass over all records. Without a model the records are left as they are.
+    void embed_chunks(std::vector<ChunkRecord> &records);
+
+    // Embedding of one text (cut to fit the model when longer); empty without a model.
+    std::vector<float> embed_text(const std::string &text);
+
+    // The `doc` of every document record whose score is within 0.05 of the best, best first;
+    // records whose embedding is of another size are passed over; empty without a model.
+    std::vector<std::string> get_relevant_docs(
+        const std::string &query, const std::vector<ChunkRecord> &store);
+
+    // Embedding size; 0 without a model.
+    int get_n_embd() const;
+
+    // Most tokens one text may have, end token included (0 without a model).
+    int max_text_tokens() const;
+
+private:
+    common_params params;
+    common_init_result_ptr llama_init;
+    llama_model *model = nullptr;
+    llama_context *ctx = nullptr;
+    int n_embd = 0;
+};
+
+#endif // RETRIEVAL_H

@@ -1,0 +1,43 @@
+#ifndef ORACULDSERVER_H
+#define ORACULDSERVER_H
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The built oraculd as a child process with a temporary folder of its own, so its "MySocket"
+// never meets another test's. Clients reach it through socketPath().
+class OraculdServer
+{
+public:
+    OraculdServer();
+    ~OraculdServer();
+
+    // A file of the test models folder.
+    static QString model(const QString &fileName);
+    // The exact text an answer model says (answer.txt beside answer.gguf).
+    static QString modelAnswer(const QString &textFileName);
+
+    // Starts oraculd with `arguments`; true once it listens. `temporaryFolder` replaces the
+    // server's own folder (for a folder that cannot hold a socket).
+    bool start(const QStringList &arguments, const QString &temporaryFolder = QString());
+    QString socketPath() const;
+
+    // Waits for the process to end by itself.
+    bool waitForExit(int timeoutMs = 30000);
+    int exitCode() const;
+    QProcess::ExitStatus exitStatus() const;
+    // Everything the server wrote on standard error so far.
+    QString errorOutput();
+
+    void stop();
+
+private:
+    QTemporaryDir folder;
+    QString temporaryFolder;
+    QProcess process;
+    QByteArray errors;
+};
+
+#endif // ORACULDSERVER_H

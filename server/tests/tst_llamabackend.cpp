@@ -1,0 +1,205 @@
+#include "llamabackend.h"
+#include "llmengine.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <numeric>
+#include <stdexcept>
+
+namespace {
+
+QString modelPath(const char *name)
+{
+    return qEnvironmentVariable("QUORVANE_MODELS_DIR") + '/' + name;
+}
+
+std::vector<llama_token> countingFrom(int first, int count)
+{
+    std::vector<llama_token> tokens(static_cast<size_t>(count));
+    std::iota(tokens.begin(), tokens.end(), first);
+    return tokens;
+}
+
+const std::vector<ChatTurn> question { { "system", "\nRespond naturally to the user.\n\n" },
+    { "user", "Hello there" } };
+
+} // namespace
+
+using Tokens = QList<int>;
+
+class tst_LlamaBackend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fitTokenHistory_data();
+    void fitTokenHistory();
+    void loadingAMissingFileThrows();
+    void generateBeforeLoadThrows();
+    void generatesTheModelsSentence_data();
+    void generatesTheModelsSentence();
+    void keepsHistoryAcrossRequests();
+    void endlessModelStopsAtTheContextSize();
+};
+
+void tst_LlamaBackend::fitTokenHistory_data()
+{
+    // History tokens count from 100, prompt tokens from 900.
+    QTest::addColumn<int>("historySize");
+    QTest::addColumn<int>("promptSize");
+    QTest::addColumn<int>("contextSize");
+    QTest::addColumn<Tokens>("expected");
+
+    QTest::newRow("fits exactly: nothing removed")
+        << 3 << 2 << 5 << Tokens { 100, 101, 102, 900, 901 };
+    QTest::newRow("one over, history of 2: all history goes")
+        << 2 << 4 << 5 << Tokens { 900, 901, 902, 903 };
+    QTest::newRow("one over, history of 3: first two go")
+        << 3 << 3 << 5 << Tokens { 102, 900, 901, 902 };
+    QTest::newRow("prompt longer than the context keeps its tail")
+        << 2 << 7 << 5 << Tokens { 902, 903, 904, 905, 906 };
+    QTest::newRow("prompt exactly the context")
+        << 2 << 5 << 5 << Tokens { 900, 901, 902, 903, 904 };
+    QTest::newRow("empty history") << 0 << 2 << 5 << Tokens { 900, 901 };
+}
+
+void tst_LlamaBackend::fitTokenHistory()
+{
+    QFETCH(int, historySize);
+    QFETCH(int, promptSize);
+    QFETCH(int, contextSize);
+    QFETCH(Tokens, expected);
+
+    std::vector<llama_token> history = countingFrom(100, historySize);
+    fit_token_history(history, countingFrom(900, promptSize), contextSize);
+    QCOMPARE(Tokens(history.begin(), history.end()), expected);
+}
+
+void tst_LlamaBackend::loadingAMissingFileThrows()
+{
+    LLMEngine engine(std::make_unique<LlamaBackend>());
+    try {
+        engine.loadModel("/nonexistent/answer.gguf", 0.05f, 0.7f);
+        QFAIL("loading a missing file must throw");
+    } catch (const std::runtime_error &error) {
+        QCOMPARE(QString(error.what()),
+            QString("LlamaBackend::loadModel: llama_model_load_from_file() failed"));
+    }
+}
+
+void tst_LlamaBackend::generateBeforeLoadThrows()
+{
+    LlamaBackend backend;
+    QCOMPARE(backend.contextSize(), 0);
+    try {
+        backend.generate(question, true, {});
+        QFAIL("generate before loadModel must throw");
+    } catch (const std::runtime_error &error) {
+        QCOMPARE(QString(error.what()),
+            QString("LlamaBackend::generate: model/context/sampler not initialized"));
+    }
+}
+
+void tst_LlamaBackend::generatesTheModelsSentence_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("sentenceFile");
+    QTest::addColumn<bool>("stream");
+
+    QTest::newRow("streamed") << "answer.gguf"
+                              << "answer.txt" << true;
+    QTest::newRow("not streamed") << "answer.gguf"
+                                  << "answer.txt" << false;
+    QTest::newRow("pieces split UTF-8 characters") << "answer-utf8.gguf"
+                                                   << "answer-utf8.txt" << true;
+}
+
+void tst_LlamaBackend::generatesTheModelsSentence()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, sentenceFile);
+    QFETCH(bool, stream);
+
+    QFile sentence(modelPath(qPrintable(sentenceFile)));
+    QVERIFY2(sentence.open(QIODevice::ReadOnly), qPrintable(sentence.fileName()));
+    const std::string expected = sentence.readAll().trimmed().toStdString();
+    QVERIFY(!expected.empty());
+
+    LLMEngine engine(std::make_unique<LlamaBackend>());
+    engine.loadModel(modelPath(qPrintable(model)).toStdString(), 0.05f, 0.7f);
+    QVERIFY(engine.contextSize() > 0);
+    QVERIFY(engine.contextSize() <= 4096);
+
+    std::vector<std::string> pieces;
+    const std::string answer = engine.generate(
+        question, stream, [&pieces](const std::string &piece) { pieces.push_back(piece); });
+    QCOMPARE(QString::fromStdString(answer), QString::fromStdString(expected));
+
+    if (!stream) {
+        QVERIFY(pieces.empty());
+        return;
+    }
+    QVERIFY(pieces.size() > 1);
+    const std::string joined = std::accumulate(pieces.begin(), pieces.end(), std::string());
+    QCOMPARE(joined, answer);
+    if (model == "answer-utf8.gguf") {
+        // At least one piece must end inside a multi-byte character for this model to matter.
+        const bool splits = std::any_of(pieces.begin(), pieces.end(), [](const std::string &p) {
+            return !p.empty() && (static_cast<unsigned char>(p.back()) & 0xC0) == 0xC0;
+        });
+        QVERIFY(splits);
+    }
+}
+
+void tst_LlamaBackend::keepsHistoryAcrossRequests()
+{
+    auto backend = std::make_unique<LlamaBackend>();
+    LlamaBackend *raw = backend.get();
+    LLMEngine engine(std::move(backend));
+    engine.loadModel(modelPath("answer.gguf").toStdString(), 0.05f, 0.7f);
+    QVERIFY(raw->history().empty());
+
+    const std::string first = engine.generate(question, true, {});
+    const std::vector<llama_token> afterFirst = raw->history();
+    QVERIFY(!afterFirst.empty());
+
+    const std::string second = engine.generate(question, true, {});
+    QCOMPARE(second, first);
+    const std::vector<llama_token> afterSecond = raw->history();
+    // The second request decodes the first one's prompt, answer and end token in front of its
+    // own prompt: the history only grows, by the same amount again.
+    QCOMPARE(afterSecond.size(), 2 * afterFirst.size());
+    QVERIFY(std::equal(afterFirst.begin(), afterFirst.end(), afterSecond.begin()));
+    QVERIFY(std::equal(afterFirst.begin(), afterFirst.end(),
+        afterSecond.begin() + std::ptrdiff_t(afterFirst.size())));
+}
+
+void tst_LlamaBackend::endlessModelStopsAtTheContextSize()
+{
+    auto backend = std::make_unique<LlamaBackend>();
+    LlamaBackend *raw = backend.get();
+    LLMEngine engine(std::move(backend));
+    engine.loadModel(modelPath("answer-endless.gguf").toStdString(), 0.05f, 0.7f);
+    const int n = engine.contextSize();
+
+    int pieces = 0;
+    QElapsedTimer timer;
+    timer.start();
+    const std::string answer
+        = engine.generate(question, true, [&pieces](const std::string &) { ++pieces; });
+    QCOMPARE(pieces, n);
+    QVERIFY(!answer.empty());
+    qInfo("%d tokens in %lld ms", pieces, timer.elapsed());
+
+    // The history grew past the context during the answer; the next request still fits and
+    // ends the same way.
+    QVERIFY(int(raw->history().size()) > n);
+    pieces = 0;
+    engine.generate(question, true, [&pieces](const std::string &) { ++pieces; });
+    QCOMPARE(pieces, n);
+}
+
+QTEST_GUILESS_MAIN(tst_LlamaBackend)
+#include "tst_llamabackend.moc"

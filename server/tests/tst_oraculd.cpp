@@ -1,0 +1,348 @@
+#include "oraculdclient.h"
+#include "oraculdserver.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using Bytes = QList<QByteArray>;
+
+namespace {
+
+QByteArray deleteRequest(int index, const QByteArray &doc = "none")
+{
+    return R"({"type":"delete","doc":")" + doc + R"(","index":)" + QByteArray::number(index) + "}";
+}
+
+QByteArray delack(int index)
+{
+    return R"({"index":)" + QByteArray::number(index) + R"(,"type":"DELACK"})";
+}
+
+const QByteArray Sentinel = deleteRequest(424242);
+
+} // namespace
+
+// The built server over its real socket: start-up, greeting, framing, the replies of the message
+// catalogue byte for byte, and input it must survive.
+class tst_Oraculd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void greetsEachConnectionAndAnswersTheNewest();
+    void repliesWithExactBytes_data();
+    void repliesWithExactBytes();
+    void answersNothingToWhatItCannotHandle_data();
+    void answersNothingToWhatItCannotHandle();
+    void deliversEveryMessageOnceAndInOrder_data();
+    void deliversEveryMessageOnceAndInOrder();
+    void survivesRandomBytesOnAConnection();
+
+    void startsFromItsCommandLine_data();
+    void startsFromItsCommandLine();
+    void reportsASocketItCannotListenOn();
+    void endsWithCodeOneWhenTheAnswerModelFailsToLoad();
+
+private:
+    int parseWarnings();
+
+    QTemporaryDir privateTemp;
+    std::unique_ptr<OraculdServer> server;
+    std::unique_ptr<OraculdClient> client;
+};
+
+void tst_Oraculd::initTestCase()
+{
+    QVERIFY(privateTemp.isValid());
+    qputenv("TMPDIR", privateTemp.path().toLocal8Bit());
+    server = std::make_unique<OraculdServer>();
+    QVERIFY2(server->start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
+                 OraculdServer::model("retrieval.gguf") }),
+        qPrintable(server->errorOutput()));
+}
+
+void tst_Oraculd::init()
+{
+    client = std::make_unique<OraculdClient>();
+    QVERIFY(client->connectTo(server->socketPath()));
+}
+
+void tst_Oraculd::cleanup()
+{
+    client.reset();
+}
+
+int tst_Oraculd::parseWarnings()
+{
+    return server->errorOutput().count(QLatin1String("Failed to parse JSON:"));
+}
+
+void tst_Oraculd::greetsEachConnectionAndAnswersTheNewest()
+{
+    OraculdClient newer;
+    QVERIFY(newer.connectTo(server->socketPath()));
+
+    // What the older connection still sends is handled, but answered on the newer one.
+    client->send(deleteRequest(11));
+    QCOMPARE(newer.nextReply(), delack(11));
+    newer.send(deleteRequest(12));
+    QCOMPARE(newer.nextReply(), delack(12));
+    QCOMPARE(client->nextReply(200), QByteArray());
+}
+
+void tst_Oraculd::repliesWithExactBytes_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("delete") << deleteRequest(3) << delack(3);
+    QTest::newRow("delete without index")
+        << QByteArray(R"({"type":"delete","doc":"none"})") << delack(-1);
+    QTest::newRow("delete without doc")
+        << QByteArray(R"({"index":8,"type":"delete"})") << delack(8);
+    QTest::newRow("index with a fraction")
+        << QByteArray(R"({"type":"delete","doc":"none","index":2.5})") << delack(0);
+    QTest::newRow("index beyond int")
+        << QByteArray(R"({"type":"delete","doc":"none","index":3000000000})") << delack(0);
+    QTest::newRow("index far beyond int")
+        << QByteArray(R"({"type":"delete","doc":"none","index":1.5e300})") << delack(0);
+    QTest::newRow("index as text")
+        << QByteArray(R"({"type":"delete","doc":"none","index":"7"})") << delack(0);
+    QTest::newRow("largest index") << deleteRequest(2147483647) << delack(2147483647);
+    QTest::newRow("empty chunks") << QByteArray(R"({"type":"chunks","chunks":[]})")
+                                  << QByteArray(R"({"type":"ACK"})");
+    QTest::newRow("chunks without member")
+        << QByteArray(R"({"type":"chunks"})") << QByteArray(R"({"type":"ACK"})");
+    QTest::newRow("chunks that are no chunks")
+        << QByteArray(R"({"type":"chunks","chunks":[{"type":"Chunk","text":"t"},5,"x"]})")
+        << QByteArray(R"({"type":"ACK"})");
+    QTest::newRow("chunks not an array")
+        << QByteArray(R"({"type":"chunks","chunks":{"type":"chunk"}})")
+        << QByteArray(R"({"type":"ACK"})");
+    QTest::newRow("model request without a path")
+        << QByteArray(R"({"type":"retmodel"})") << QByteArray(R"({"type":"READYACK"})");
+    QTest::newRow("answer model request without a path") << QByteArray(
+        R"({"type":"ansmodel","retmodel_":"x"})") << QByteArray(R"({"type":"READYACK"})");
+}
+
+void tst_Oraculd::repliesWithExactBytes()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    client->send(request);
+    QCOMPARE(client->nextReply(), reply);
+    client->send(Sentinel);
+    QCOMPARE(client->nextReply(), delack(424242));
+}
+
+void tst_Oraculd::answersNothingToWhatItCannotHandle_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("parseWarning");
+
+    QTest::newRow("online reply type") << QByteArray(R"({"type":"ANS","answer":"x"})") << false;
+    QTest::newRow("empty object") << QByteArray("{}") << false;
+    QTest::newRow("type not a string") << QByteArray(R"({"type":2,"index":1})") << false;
+    QTest::newRow("array") << QByteArray(R"([{"type":"delete","index":1}])") << true;
+    QTest::newRow("garbage") << QByteArray("hello, server") << true;
+    QTest::newRow("invalid UTF-8 in a string")
+        << QByteArray("{\"type\":\"delete\",\"doc\":\"\xff\xc3\",\"index\":5}") << true;
+    QTest::newRow("number out of range")
+        << QByteArray(R"({"type":"delete","doc":"none","index":1e999})") << true;
+    QTest::newRow("10000 levels of nesting") << QByteArray(R"({"type":"delete","index":1,"deep":)"
+        + QByteArray(10000, '[') + QByteArray(10000, ']') + "}")
+                                             << true;
+
+    // Bytes that open no value: everything is dropped as garbage.
+    QRandomGenerator random(7);
+    QByteArray noise(65536, '\0');
+    for (char &byte : noise) {
+        do
+            byte = char(random.bounded(256));
+        while (byte == '{' || byte == '[');
+    }
+    QTest::newRow("random bytes that open no value") << noise << true;
+}
+
+void tst_Oraculd::answersNothingToWhatItCannotHandle()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, parseWarning);
+
+    const int warningsBefore = parseWarnings();
+    client->send(bytes);
+    client->send(Sentinel);
+    QCOMPARE(client->nextReply(), delack(424242));
+    if (parseWarning)
+        QTRY_VERIFY(parseWarnings() > warningsBefore);
+}
+
+void tst_Oraculd::deliversEveryMessageOnceAndInOrder_data()
+{
+    QTest::addColumn<Bytes>("writes");
+    QTest::addColumn<Bytes>("replies");
+
+    QTest::newRow("two in one write")
+        << Bytes { deleteRequest(1) + deleteRequest(2) } << Bytes { delack(1), delack(2) };
+    QTest::newRow("split across writes")
+        << Bytes { R"({"type":"del)", R"(ete","doc":"a","index":4})" } << Bytes { delack(4) };
+    QTest::newRow("braces inside a string, split between them") << Bytes {
+        QByteArray("{\"type\":\"delete\",\"doc\":\"} {\\\"}"), QByteArray(" {\",\"index\":5}")
+    } << Bytes { delack(5) };
+    QTest::newRow("whole, half, rest and another") << Bytes {
+        deleteRequest(7) + R"({"type":"delete",)", R"("doc":"x","index":8})" + deleteRequest(9)
+    } << Bytes { delack(7), delack(8), delack(9) };
+    QTest::newRow("garbage before a message")
+        << Bytes { "not json at all " + deleteRequest(6) } << Bytes { delack(6) };
+    QTest::newRow("20 MB message")
+        << Bytes { deleteRequest(10, QByteArray(20 * 1024 * 1024, 'x')) } << Bytes { delack(10) };
+
+    Bytes many;
+    QByteArray burst;
+    for (int i = 0; i < 200; ++i) {
+        burst += deleteRequest(1000 + i);
+        many << delack(1000 + i);
+    }
+    QTest::newRow("200 in one write") << Bytes { burst } << many;
+}
+
+void tst_Oraculd::deliversEveryMessageOnceAndInOrder()
+{
+    QFETCH(Bytes, writes);
+    QFETCH(Bytes, replies);
+
+    for (const QByteArray &bytes : writes) {
+        client->send(bytes);
+        // Give the server a read of its own for each write.
+        QTest::qWait(50);
+    }
+    Bytes received;
+    for (int i = 0; i < replies.size(); ++i)
+        received << client->nextReply(20000);
+    QCOMPARE(received, replies);
+    client->send(Sentinel);
+    QCOMPARE(client->nextReply(), delack(424242));
+}
+
+void tst_Oraculd::survivesRandomBytesOnAConnection()
+{
+    // Random bytes can open a value that never closes; that holds up only their own connection.
+    QRandomGenerator random(11);
+    QByteArray noise(256 * 1024, '\0');
+    for (char &byte : noise)
+        byte = char(random.bounded(256));
+    client->send(noise);
+
+    OraculdClient fresh;
+    QVERIFY(fresh.connectTo(server->socketPath()));
+    fresh.send(deleteRequest(77));
+    QCOMPARE(fresh.nextReply(), delack(77));
+}
+
+void tst_Oraculd::startsFromItsCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    // -2: serves on its socket; otherwise the exit code.
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("errorText");
+
+    const QString answer = OraculdServer::model("answer.gguf");
+    const QString retrieval = OraculdServer::model("retrieval.gguf");
+    const QString missing = QDir(privateTemp.path()).filePath("missing.gguf");
+    const QString modelError = "LlamaBackend::loadModel: llama_model_load_from_file() failed";
+
+    QTest::newRow("answer first") << QStringList { "-ma", answer, "-mr", retrieval } << -2
+                                  << QString();
+    QTest::newRow("retrieval first")
+        << QStringList { "-mr", retrieval, "-ma", answer } << -2 << QString();
+    QTest::newRow("later -mr wins") << QStringList { "-mr", missing, "--verbose", "-ma", answer,
+        "-mr", retrieval } << -2 << QString();
+    QTest::newRow("missing retrieval model keeps serving")
+        << QStringList { "-mr", retrieval, "-ma", answer, "-mr", missing } << -2
+        << QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(missing);
+    QTest::newRow("-ma -mr takes -mr as the answer model")
+        << QStringList { "-ma", "-mr", retrieval } << 1 << modelError;
+    QTest::newRow("missing answer model")
+        << QStringList { "-ma", missing, "-mr", retrieval } << 1 << modelError;
+    QTest::newRow("only -ma") << QStringList { "-ma", answer } << 255 << "Usage: oraculd";
+    QTest::newRow("-mr without a value")
+        << QStringList { "-ma", answer, "-mr" } << 255 << "Usage: oraculd";
+    QTest::newRow("options in other letter case")
+        << QStringList { "-MA", answer, "-MR", retrieval } << 255 << "Usage: oraculd";
+    QTest::newRow("no arguments") << QStringList() << 255 << "Usage: oraculd";
+}
+
+void tst_Oraculd::startsFromItsCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, outcome);
+    QFETCH(QString, errorText);
+
+    OraculdServer other;
+    const bool listening = other.start(arguments);
+    if (outcome == -2) {
+        QVERIFY2(listening, qPrintable(other.errorOutput()));
+        OraculdClient greeted;
+        QVERIFY(greeted.connectTo(other.socketPath()));
+        greeted.send(R"({"type":"chunks","chunks":[{"type":"chunk","doc":"d","text":"lava"}]})");
+        QCOMPARE(greeted.nextReply(), QByteArray(R"({"type":"ACK"})"));
+        greeted.send(R"({"type":"query","query":"hello"})");
+        QVERIFY(!greeted.collectAnswer().refs.isEmpty());
+        if (errorText.isEmpty())
+            QVERIFY(!other.errorOutput().contains("could not be loaded"));
+    } else {
+        QVERIFY(!listening);
+        QVERIFY(other.waitForExit());
+        QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(other.exitCode(), outcome);
+    }
+    if (!errorText.isEmpty())
+        QVERIFY2(other.errorOutput().contains(errorText), qPrintable(other.errorOutput()));
+}
+
+void tst_Oraculd::reportsASocketItCannotListenOn()
+{
+    // A socket path longer than a local socket address can hold cannot be listened on.
+    const QString longFolder = QDir(privateTemp.path()).filePath(QString(120, QLatin1Char('a')));
+    QVERIFY(QDir().mkpath(longFolder));
+    OraculdServer other;
+    QVERIFY(!other.start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
+                             OraculdServer::model("retrieval.gguf") },
+        longFolder));
+    QVERIFY(other.waitForExit());
+    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(other.exitCode(), 255);
+    QVERIFY(other.errorOutput().contains("Failed to listen on socket: MySocket"));
+}
+
+void tst_Oraculd::endsWithCodeOneWhenTheAnswerModelFailsToLoad()
+{
+    const QString bad = QDir(privateTemp.path()).filePath("bad.gguf");
+    QFile file(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("GGUF, but not really a model");
+    file.close();
+
+    OraculdServer other;
+    QVERIFY(other.start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
+        OraculdServer::model("retrieval.gguf") }));
+    OraculdClient user;
+    QVERIFY(user.connectTo(other.socketPath()));
+    user.send(QJsonObject { { "type", "ansmodel" }, { "ansmodel", bad } });
+    QVERIFY(other.waitForExit());
+    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(other.exitCode(), 1);
+    QVERIFY(other.errorOutput().contains(
+        "LlamaBackend::loadModel: llama_model_load_from_file() failed"));
+}
+
+QTEST_GUILESS_MAIN(tst_Oraculd)
+#include "tst_oraculd.moc"
