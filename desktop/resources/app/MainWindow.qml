@@ -1,0 +1,54 @@
+import QtQuick
+import QtQuick.Controls
+import QtWebSockets
+import "./Documents"
+import "./OpenedChat"
+
+Rectangle {
+    id: mainWindow
+
+    // Views whose screens are not part of the program yet; their buttons push nothing.
+    property Component optionsView: null
+    property Component searchView: null
+    property Component genAIView: null
+    property Component modelDownload: null
+    property Component infoView: null
+
+    color: "transparent"
+
+    Component.onCompleted: Chat.setSocket(socket)
+
+    Item {
+        anchors.fill: parent
+
+        Component {
+            id: docView
+            DocView { objectName: "docView" }
+        }
+
+        Component {
+            id: openedChatView
+            OpenedChatView { objectName: "openedChatView" }
+        }
+
+        StackView {
+            id: mainStack
+            objectName: "mainStack"
+            anchors.fill: parent
+            initialItem: docView
+        }
+    }
+
+    WebSocket {
+        id: socket
+        objectName: "socket"
+        active: true
+        url: isDebug ? "ws://127.0.0.1:8765/connection" : QmlEngine.serviceUrl
+        onTextMessageReceived: function(message) { Chat.messageReceived(message) }
+    }
+
+    Shortcut {
+        sequence: "Ctrl+F"
+        onActivated: mainStack.push(searchView)
+    }
+}

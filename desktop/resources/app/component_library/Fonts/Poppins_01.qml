@@ -1,0 +1,6 @@
+pragma Singleton
+import QtQuick
+
+BaseFont {
+    fontName: "Poppins"
+}

@@ -1,0 +1,124 @@
+#include "application.h"
+
+#include "chat.h"
+#include "componentcreatorengine.h"
+#include "doc.h"
+#include "doclist.h"
+#include "docproxylist.h"
+#include "llmclient.h"
+#include "message.h"
+
+#include <folioscope/folioscope.h>
+
+#include <QIcon>
+#include <QPdfDocument>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QUrl>
+
+// The event of QQuickWindow::closing is private to Qt Quick; the hook never looks into it.
+Q_DECLARE_OPAQUE_POINTER(QQuickCloseEvent *)
+
+namespace {
+const QString resourceBase = QStringLiteral("qrc:/app/");
+}
+
+void Application::prepare()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quorvane"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Halvenmor"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("6.8.0"));
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+}
+
+Application::Application(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    setWindowIcon(QIcon(QStringLiteral(":/windows/resources/halvenmor_logo_for_icon_16x16.png")));
+
+    // TLS keeps Qt's default certificate verification: the online service and the model
+    // repository carry the user's questions, documents and access token.
+
+    qmlEngine = new ComponentCreatorEngine(this);
+    qmlEngine->addImportPath(resourceBase + QStringLiteral("component_library"));
+
+    chatFacade = new Chat(qmlEngine);
+    connectViewer();
+
+    QQmlContext *context = qmlEngine->rootContext();
+    context->setContextProperty(QStringLiteral("QmlEngine"), qmlEngine);
+    context->setContextProperty(QStringLiteral("Chat"), chatFacade);
+    context->setContextProperty(QStringLiteral("isDebug"), false);
+    context->setContextProperty(QStringLiteral("DocsProxy"), chatFacade->docsProxy());
+    context->setContextProperty(QStringLiteral("Docs"), chatFacade->docs());
+
+    qRegisterMetaType<Message *>("Message*");
+    qmlRegisterUncreatableType<Doc>(
+        "CustomComponents", 1, 0, "Doc", QStringLiteral("Documents come from the document list"));
+
+    QQmlComponent component(qmlEngine, QUrl(resourceBase + QStringLiteral("main.qml")));
+    mainWindow = component.create(context);
+    if (!mainWindow)
+        qWarning().noquote() << "Quorvane: the main window could not be created:"
+                             << component.errorString();
+    if (auto *window = qobject_cast<QQuickWindow *>(mainWindow)) {
+        window->show();
+        connect(window, &QQuickWindow::closing, this, [this]() {
+            if (pdfViewer)
+                pdfViewer->close();
+        });
+    }
+
+    // A top-level window of its own, hidden until a document is opened in it.
+    pdfViewer = new Folioscope();
+
+    connect(this, &QCoreApplication::aboutToQuit, [this]() {
+        if (LLMClient *client = chatFacade->llmClient())
+            client->stopServer();
+    });
+}
+
+// The viewer goes first, while the documents it shows still exist; then the window, before the
+// engine and the objects its bindings read.
+Application::~Application()
+{
+    delete pdfViewer;
+    pdfViewer = nullptr;
+    delete mainWindow;
+}
+
+void Application::connectViewer()
+{
+    DocList *docs = chatFacade->docs();
+    connect(docs, &DocList::pdfDoubleClicked, this,
+        [this](QPdfDocument *document, const QString &fileName) {
+            if (!pdfViewer)
+                return;
+            pdfViewer->setWindowTitle(fileName);
+            pdfViewer->clearHighlights();
+            pdfViewer->open(document);
+            pdfViewer->show();
+            pdfViewer->jumpToHighlights();
+        });
+    connect(docs, &DocList::highlightPdfRef, this,
+        [this](QPdfDocument *document, const QString &fileName, const Chunk &chk) {
+            if (!pdfViewer)
+                return;
+            pdfViewer->setWindowTitle(fileName);
+            pdfViewer->setHighlight(chk);
+            pdfViewer->open(document);
+            pdfViewer->show();
+            pdfViewer->jumpToHighlights();
+        });
+    connect(docs, &DocList::closeDoc, this, [this](const QPdfDocument *document) {
+        if (pdfViewer)
+            pdfViewer->closeDocument(document);
+    });
+    connect(docs, &DocList::closeDocs, this, [this]() {
+        if (pdfViewer)
+            pdfViewer->closeOpenDocument();
+    });
+}

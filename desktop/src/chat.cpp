@@ -1,0 +1,497 @@
+#include "chat.h"
+
+#include "chatlist.h"
+#include "doclist.h"
+#include "docproxylist.h"
+#include "llmclient.h"
+#include "message.h"
+#include "user.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QLocalSocket>
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <QStandardPaths>
+
+namespace {
+
+const QString LocalAIKey = QStringLiteral("localAI");
+const QString OraculdDirKey = QStringLiteral("oraculdDir");
+const QString AnsLlmKey = QStringLiteral("ansLLM");
+const QString RetLlmKey = QStringLiteral("retLLM");
+
+int integerOrZero(const QJsonValue &value)
+{
+    // A number with a fraction is not a row or a page.
+    return value.toInt(0);
+}
+
+} // namespace
+
+Chat::Chat(QObject *parent)
+    : QObject(parent)
+    , m_mainUser(new User(0, QStringLiteral("Me"), QString(), QString(), this))
+    , m_openedChatUser(new User(1, QStringLiteral("ChatGPT"), QString(), QString(), this))
+    , m_docs(new DocList(this))
+    , m_docsProxy(new DocProxyList(this))
+    , m_settings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"))
+{
+    m_localAI = settingValue(LocalAIKey).toBool();
+    m_docsProxy->setSourceModel(m_docs);
+
+    connect(m_openedChatUser, &User::highlightRef, m_docs, &DocList::highlightRef);
+    connect(this, &Chat::docDeletedFromServer, m_docs, &DocList::delData);
+
+    m_llmClient = new LLMClient(this);
+    connect(m_llmClient, &LLMClient::messageReceived, this, [this](const QByteArray &bytes) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+        if (error.error == QJsonParseError::NoError)
+            messageReceived(doc);
+    });
+    connect(m_llmClient, &LLMClient::serverEnded, this, &Chat::onServerEnded);
+
+    if (settingValue(OraculdDirKey).toString().isEmpty())
+        setOraculdDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    refreshLlms();
+
+    const QString storedAnswer = settingValue(AnsLlmKey).toString();
+    if (QFileInfo::exists(modelPath(storedAnswer)))
+        setAnswerLlm(storedAnswer);
+    const QString storedRetrieval = settingValue(RetLlmKey).toString();
+    if (QFileInfo::exists(modelPath(storedRetrieval)))
+        setRetrieveLlm(storedRetrieval);
+
+    m_llmClient->setLocal(m_localAI);
+}
+
+Chat::~Chat() = default;
+
+User *Chat::openedChatUser() const
+{
+    return m_openedChatUser;
+}
+
+User *Chat::mainUser() const
+{
+    return m_mainUser;
+}
+
+DocProxyList *Chat::docsProxy() const
+{
+    return m_docsProxy;
+}
+
+DocList *Chat::docs() const
+{
+    return m_docs;
+}
+
+bool Chat::localAI() const
+{
+    return m_localAI;
+}
+
+bool Chat::isWaitingMsg() const
+{
+    return m_pendingAnswerRow != -1;
+}
+
+QString Chat::answerLlm() const
+{
+    return m_answerLlm;
+}
+
+QString Chat::retrieveLlm() const
+{
+    return m_retrieveLlm;
+}
+
+QStringList Chat::llms() const
+{
+    return m_llms;
+}
+
+QString Chat::oraculdDir() const
+{
+    return settingValue(OraculdDirKey).toString();
+}
+
+LLMClient *Chat::llmClient() const
+{
+    return m_llmClient;
+}
+
+QVariant Chat::settingValue(const QString &key) const
+{
+    return m_settings.contains(key) ? m_settings.value(key) : QVariant();
+}
+
+void Chat::saveSetting(const QString &key, const QString &value)
+{
+    if (!m_settings.contains(key)) {
+        m_settings.setValue(key, value);
+        return;
+    }
+    if (m_settings.value(key).toString() == value)
+        return;
+    if (value.isEmpty())
+        m_settings.remove(key);
+    else
+        m_settings.setValue(key, value);
+}
+
+void Chat::saveSetting(const QString &key, bool value)
+{
+    if (m_settings.contains(key) && m_settings.value(key).toBool() == value)
+        return;
+    m_settings.setValue(key, value);
+}
+
+QString Chat::modelPath(const QString &baseName) const
+{
+    return QDir::toNativeSeparators(
+        oraculdDir() + QLatin1Char('/') + baseName + QStringLiteral(".gguf"));
+}
+
+void Chat::refreshLlms()
+{
+    m_llms.clear();
+    QDir dir(oraculdDir());
+    dir.setNameFilters({ QStringLiteral("*.gguf") });
+    dir.setFilter(QDir::Files);
+    dir.setSorting(QDir::Unsorted);
+    const QStringList names = dir.entryList();
+    for (const QString &name : names)
+        m_llms.append(QFileInfo(name).completeBaseName());
+    emit llmsUpdated();
+}
+
+void Chat::setLocalAI(bool localAI)
+{
+    if (localAI != m_localAI) {
+        const bool wasLocal = m_localAI;
+        endPendingAnswer();
+        m_docs->clearDocs();
+        if (!wasLocal)
+            m_llmClient->sendOnline({ { QStringLiteral("type"), QStringLiteral("delall") } });
+        saveSetting(LocalAIKey, localAI);
+        m_localAI = localAI;
+        if (wasLocal) {
+            // The server is being stopped: what it was still to confirm never will be.
+            dropDeletesSentTo(true);
+            m_docs->backEndEnded(true);
+        }
+        emit localAIChanged(localAI);
+    }
+    m_llmClient->setLocal(localAI);
+}
+
+void Chat::setAnswerLlm(const QString &llm)
+{
+    const QString accepted = m_llms.contains(llm) ? llm : QString();
+    if (accepted == m_answerLlm)
+        return;
+    saveSetting(AnsLlmKey, accepted);
+    m_answerLlm = accepted;
+    const QString path = modelPath(accepted);
+    if (!accepted.isEmpty() && QFileInfo::exists(path)) {
+        m_llmClient->setAnswerModelPath(path);
+        m_llmClient->sendLocal({ { QStringLiteral("type"), QStringLiteral("ansmodel") },
+            { QStringLiteral("ansmodel"), path } });
+    } else {
+        m_llmClient->setAnswerModelPath(QString());
+    }
+    emit answerLlmChanged(llm);
+}
+
+void Chat::setRetrieveLlm(const QString &llm)
+{
+    const QString accepted = m_llms.contains(llm) ? llm : QString();
+    if (accepted == m_retrieveLlm)
+        return;
+    saveSetting(RetLlmKey, accepted);
+    m_retrieveLlm = accepted;
+    const QString path = modelPath(accepted);
+    if (!accepted.isEmpty() && QFileInfo::exists(path)) {
+        m_llmClient->setRetrievalModelPath(path);
+        m_llmClient->sendLocal({ { QStringLiteral("type"), QStringLiteral("retmodel") },
+            { QStringLiteral("retmodel"), path } });
+    } else {
+        m_llmClient->setRetrievalModelPath(QString());
+    }
+    // The back end's chunks were embedded with the previous model.
+    m_docs->clearDocs();
+    emit retrieveLlmChanged(llm);
+}
+
+void Chat::setOraculdDir(const QString &dir)
+{
+    const QString native = QDir::toNativeSeparators(dir);
+    if (native == settingValue(OraculdDirKey).toString())
+        return;
+    saveSetting(OraculdDirKey, native);
+    refreshLlms();
+    setAnswerLlm(QString());
+    setRetrieveLlm(QString());
+    emit oraculdDirChanged(native);
+}
+
+void Chat::selectOraculdDir()
+{
+    const QString dir = QFileDialog::getExistingDirectory(nullptr,
+        QStringLiteral("Select folder of local language models"), oraculdDir(),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (!dir.isEmpty())
+        setOraculdDir(dir);
+}
+
+void Chat::onModelDownloadCompleted(const QString &modelName, const QString &modelType)
+{
+    refreshLlms();
+    if (modelType == QLatin1String("generation"))
+        setAnswerLlm(modelName);
+    else if (modelType == QLatin1String("retrieval"))
+        setRetrieveLlm(modelName);
+}
+
+void Chat::setSocket(QObject *qmlSocket)
+{
+    if (QObject *previous = m_llmClient->qmlSocket())
+        disconnect(previous, nullptr, this, nullptr);
+    m_llmClient->setQmlSocket(qmlSocket);
+    if (!qmlSocket)
+        return;
+    // A WebSocket that closes never sends the ACK or DELACK that it still owes.
+    const QMetaObject *meta = qmlSocket->metaObject();
+    const int property = meta->indexOfProperty("status");
+    if (property < 0)
+        return;
+    const QMetaMethod notify = meta->property(property).notifySignal();
+    const QMetaMethod slot
+        = metaObject()->method(metaObject()->indexOfSlot("onOnlineStatusChanged()"));
+    if (notify.isValid())
+        connect(qmlSocket, notify, this, slot);
+}
+
+void Chat::onOnlineStatusChanged()
+{
+    if (backEndOpen(false))
+        return;
+    dropDeletesSentTo(false);
+    m_docs->backEndEnded(false);
+}
+
+bool Chat::backEndOpen(bool local) const
+{
+    if (local) {
+        const auto *socket = m_llmClient->findChild<QLocalSocket *>();
+        return socket && socket->state() == QLocalSocket::ConnectedState;
+    }
+    const QObject *item = m_llmClient->qmlSocket();
+    return item && item->property("status").toInt() == LLMClient::Open;
+}
+
+bool Chat::send(const QJsonObject &message, bool local)
+{
+    if (!backEndOpen(local))
+        return false;
+    if (local)
+        m_llmClient->sendLocal(message);
+    else
+        m_llmClient->sendOnline(message);
+    return true;
+}
+
+bool Chat::sendToServer(const QJsonObject &message)
+{
+    return send(message, m_localAI);
+}
+
+void Chat::sendMessage(const QString &query)
+{
+    m_openedChatUser->appendMessage(new Message(query, m_mainUser->ID(), m_openedChatUser));
+    if (query.isEmpty())
+        return;
+    QJsonObject message { { QStringLiteral("type"), QStringLiteral("query") },
+        { QStringLiteral("query"), query } };
+    if (!m_localAI)
+        message.insert(QStringLiteral("model"), QStringLiteral("GPT-3.5 Turbo"));
+    // A question that never left has no answer to wait for; waiting would lock the input.
+    if (!send(message, m_localAI)) {
+        qWarning() << "The question could not be sent: the back end is not connected";
+        return;
+    }
+    addPendingAnswer();
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, true);
+}
+
+void Chat::addPendingAnswer()
+{
+    m_pendingAnswerRow = m_openedChatUser->appendMessage(
+        new Message(QString(), m_openedChatUser->ID(), m_openedChatUser));
+}
+
+void Chat::endPendingAnswer()
+{
+    if (m_pendingAnswerRow == -1)
+        return;
+    if (!m_openedChatUser->messageHasContents(m_pendingAnswerRow))
+        m_openedChatUser->removeMessage(m_pendingAnswerRow);
+    else
+        m_openedChatUser->setMessageLoading(m_pendingAnswerRow, false);
+    m_pendingAnswerRow = -1;
+}
+
+void Chat::onServerEnded()
+{
+    if (m_localAI)
+        endPendingAnswer();
+    dropDeletesSentTo(true);
+    m_docs->backEndEnded(true);
+}
+
+void Chat::delDoc(int index)
+{
+    // A row that is not listed has no document to delete, and its DELACK would match nothing.
+    if (index < 0 || index >= m_docs->rowCount())
+        return;
+    const QString path = m_docs->data(m_docs->index(index, 0), DocList::DocPathRole).toString();
+    const QJsonObject message { { QStringLiteral("type"), QStringLiteral("delete") },
+        { QStringLiteral("doc"), path }, { QStringLiteral("index"), index } };
+    // Only a delete that left gets a DELACK; the busy pane waits for it.
+    if (!send(message, m_localAI)) {
+        qWarning() << "The document could not be removed: the back end is not connected";
+        return;
+    }
+    m_deletesInFlight.append({ path, m_localAI });
+    emit delDocTriggered();
+}
+
+void Chat::dropDeletesSentTo(bool local)
+{
+    m_deletesInFlight.removeIf([local](const PendingDelete &d) { return d.local == local; });
+}
+
+void Chat::onDeleteAcknowledged()
+{
+    if (m_deletesInFlight.isEmpty())
+        return;
+    const QString path = m_deletesInFlight.takeFirst().path;
+    if (path.isEmpty())
+        return;
+    for (int row = 0; row < m_docs->rowCount(); ++row) {
+        if (m_docs->data(m_docs->index(row, 0), DocList::DocPathRole).toString() == path) {
+            emit docDeletedFromServer(row);
+            return;
+        }
+    }
+}
+
+void Chat::messageReceived(const QString &message)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(message.toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError)
+        messageReceived(doc);
+}
+
+void Chat::messageReceived(const QJsonDocument &doc)
+{
+    const QJsonObject object = doc.object();
+    if (!object.contains(QStringLiteral("type")))
+        return;
+    const QString type = object.value(QStringLiteral("type")).toString();
+    if (type == QLatin1String("ANS"))
+        handleAnswer(doc);
+    else if (type == QLatin1String("ANSPART"))
+        handleAnswerPartial(doc);
+    else if (type == QLatin1String("PROGRESS"))
+        handleProgress(doc);
+    else if (type == QLatin1String("ANSREFS"))
+        handleAnswerRefs(doc);
+    else if (type == QLatin1String("ACK"))
+        handleAck(doc);
+    else if (type == QLatin1String("DELACK"))
+        onDeleteAcknowledged();
+    else if (type == QLatin1String("READYACK"))
+        qDebug() << "Models loaded in the oraculd server";
+}
+
+void Chat::handleAnswer(const QJsonDocument &jsonDoc)
+{
+    const QJsonObject object = jsonDoc.object();
+    if (!object.contains(QStringLiteral("answer")))
+        return;
+    const QString text = object.value(QStringLiteral("answer")).toString();
+    const QList<Chunk> sources = parseSources(jsonDoc);
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, false);
+    const bool textSet = m_openedChatUser->setMessageContents(m_pendingAnswerRow, text);
+    const bool sourcesSet = m_openedChatUser->setMessageSources(m_pendingAnswerRow, sources);
+    m_pendingAnswerRow = -1;
+    if (!textSet && !sourcesSet) {
+        m_openedChatUser->appendMessage(
+            new Message(text, m_openedChatUser->ID(), sources, m_openedChatUser));
+    }
+}
+
+void Chat::handleAnswerPartial(const QJsonDocument &jsonDoc)
+{
+    const QJsonObject object = jsonDoc.object();
+    if (!object.contains(QStringLiteral("answer")))
+        return;
+    const QString piece = object.value(QStringLiteral("answer")).toString();
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, false);
+    if (!m_openedChatUser->appendToMessage(m_pendingAnswerRow, piece))
+        m_openedChatUser->appendMessage(
+            new Message(piece, m_openedChatUser->ID(), m_openedChatUser));
+}
+
+void Chat::handleProgress(const QJsonDocument &jsonDoc)
+{
+    const QJsonObject object = jsonDoc.object();
+    if (!object.contains(QStringLiteral("message")))
+        return;
+    const QString text = object.value(QStringLiteral("message")).toString();
+    if (m_pendingAnswerRow == -1)
+        addPendingAnswer();
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, true);
+    m_openedChatUser->setMessageContents(m_pendingAnswerRow, text);
+}
+
+void Chat::handleAnswerRefs(const QJsonDocument &jsonDoc)
+{
+    m_openedChatUser->setMessageSources(m_pendingAnswerRow, parseSources(jsonDoc));
+    m_pendingAnswerRow = -1;
+}
+
+void Chat::handleAck(const QJsonDocument &)
+{
+    m_docs->sendNextChunks();
+}
+
+QList<Chunk> Chat::parseSources(const QJsonDocument &reply) const
+{
+    QList<Chunk> sources;
+    const QJsonValue value = reply.object().value(QStringLiteral("sources"));
+    if (!value.isArray())
+        return sources;
+    const QJsonArray entries = value.toArray();
+    for (const QJsonValue &entry : entries) {
+        const QJsonObject object = entry.toObject();
+        if (!object.contains(QStringLiteral("metadata")))
+            continue;
+        const QJsonObject meta = object.value(QStringLiteral("metadata")).toObject();
+        sources.append(Chunk(meta.value(QStringLiteral("doc")).toString(),
+            integerOrZero(meta.value(QStringLiteral("page"))),
+            float(meta.value(QStringLiteral("x")).toDouble()),
+            float(meta.value(QStringLiteral("y")).toDouble()),
+            float(meta.value(QStringLiteral("width")).toDouble()),
+            float(meta.value(QStringLiteral("height")).toDouble())));
+    }
+    return sources;
+}

@@ -1,0 +1,125 @@
+#ifndef CHAT_H
+#define CHAT_H
+
+#include "doclist.h"
+#include "docproxylist.h"
+#include "user.h"
+
+#include <tessellum/chunk.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+class LLMClient;
+
+// The one object through which the views reach the application core: the conversation, the
+// documents, the settings, the mode (local server or online service) and the model choices.
+class Chat : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(User *openedChatUser READ openedChatUser CONSTANT)
+    Q_PROPERTY(User *mainUser READ mainUser CONSTANT)
+    Q_PROPERTY(DocProxyList *DocsProxy READ docsProxy CONSTANT)
+    Q_PROPERTY(DocList *Docs READ docs CONSTANT)
+    Q_PROPERTY(bool LocalAI READ localAI WRITE setLocalAI NOTIFY localAIChanged)
+    Q_PROPERTY(bool IsWaitingMsg READ isWaitingMsg)
+    Q_PROPERTY(QString AnswerLlm READ answerLlm WRITE setAnswerLlm NOTIFY answerLlmChanged)
+    Q_PROPERTY(QString RetrieveLlm READ retrieveLlm WRITE setRetrieveLlm NOTIFY retrieveLlmChanged)
+    Q_PROPERTY(QStringList Llms READ llms NOTIFY llmsUpdated)
+    Q_PROPERTY(QString OraculdDir READ oraculdDir WRITE setOraculdDir NOTIFY oraculdDirChanged)
+
+public:
+    explicit Chat(QObject *parent = nullptr);
+    ~Chat() override;
+
+    User *openedChatUser() const;
+    User *mainUser() const;
+    DocProxyList *docsProxy() const;
+    DocList *docs() const;
+    bool localAI() const;
+    bool isWaitingMsg() const;
+    QString answerLlm() const;
+    QString retrieveLlm() const;
+    QStringList llms() const;
+    QString oraculdDir() const;
+
+    void setLocalAI(bool localAI);
+    void setAnswerLlm(const QString &llm);
+    void setRetrieveLlm(const QString &llm);
+    void setOraculdDir(const QString &dir);
+
+    // Sends to the back end of the current mode; false when it is not connected (not open), and
+    // the message is then lost.
+    bool sendToServer(const QJsonObject &message);
+    LLMClient *llmClient() const;
+
+    Q_INVOKABLE void delDoc(int index);
+    Q_INVOKABLE void selectOraculdDir();
+
+public slots:
+    void sendMessage(const QString &query);
+    void setSocket(QObject *qmlSocket);
+    void messageReceived(const QString &message);
+    void messageReceived(const QJsonDocument &doc);
+    void handleAnswer(const QJsonDocument &jsonDoc);
+    void handleAck(const QJsonDocument &jsonDoc);
+    void handleAnswerPartial(const QJsonDocument &jsonDoc);
+    void handleAnswerRefs(const QJsonDocument &jsonDoc);
+    void handleProgress(const QJsonDocument &jsonDoc);
+    void onModelDownloadCompleted(const QString &modelName, const QString &modelType);
+
+signals:
+    void docDeletedFromServer(int index);
+    void delDocTriggered();
+    void localAIChanged(bool localAI);
+    void answerLlmChanged(QString llm);
+    void retrieveLlmChanged(QString llm);
+    void oraculdDirChanged(QString dir);
+    void llmsUpdated();
+
+private slots:
+    void onOnlineStatusChanged();
+
+private:
+    struct PendingDelete
+    {
+        QString path;
+        bool local;
+    };
+
+    QVariant settingValue(const QString &key) const;
+    void saveSetting(const QString &key, const QString &value);
+    void saveSetting(const QString &key, bool value);
+    QString modelPath(const QString &baseName) const;
+    void refreshLlms();
+
+    bool backEndOpen(bool local) const;
+    bool send(const QJsonObject &message, bool local);
+    void addPendingAnswer();
+    void endPendingAnswer();
+    void onServerEnded();
+    void dropDeletesSentTo(bool local);
+    void onDeleteAcknowledged();
+    QList<Chunk> parseSources(const QJsonDocument &reply) const;
+
+    User *m_mainUser;
+    User *m_openedChatUser;
+    DocList *m_docs;
+    DocProxyList *m_docsProxy;
+    QSettings m_settings;
+    LLMClient *m_llmClient = nullptr;
+    bool m_localAI = false;
+    QString m_answerLlm;
+    QString m_retrieveLlm;
+    QStringList m_llms;
+    int m_pendingAnswerRow = -1;
+    // Deletes sent and not yet confirmed, oldest first: a DELACK confirms the oldest.
+    QList<PendingDelete> m_deletesInFlight;
+};
+
+#endif // CHAT_H

@@ -1,0 +1,352 @@
+#include "doclist.h"
+
+#include "chat.h"
+#include "doc.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPdfDocument>
+#include <QPdfSearchModel>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+QString scrivexProgram()
+{
+#ifdef Q_OS_WIN
+    const QString program = QStringLiteral("/scrivex/scrivex.exe");
+#else
+    const QString program = QStringLiteral("/scrivex/scrivex");
+#endif
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + program);
+}
+
+} // namespace
+
+DocList::DocList(QObject *parent)
+    : QAbstractListModel(parent)
+    , m_ownerChat(qobject_cast<Chat *>(parent))
+{
+    m_pdfProcess = new QProcess(this);
+    connect(m_pdfProcess, &QProcess::readyReadStandardOutput, this, &DocList::chunkReceived);
+    connect(m_pdfProcess, &QProcess::readyReadStandardError, this,
+        [this] { qDebug() << "Error received:" << m_pdfProcess->readAllStandardError(); });
+    connect(m_pdfProcess, &QProcess::finished, this, &DocList::onPdfProcessFinished);
+    // A program that cannot be started never reports finished. The failure is reported from
+    // inside start(), so it is handled once the start has returned.
+    connect(m_pdfProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            QMetaObject::invokeMethod(this, &DocList::onScrivexFailedToStart, Qt::QueuedConnection);
+    });
+
+    m_scrivexWatchdog = new QTimer(this);
+    m_scrivexWatchdog->setSingleShot(true);
+    m_scrivexWatchdog->setInterval(DefaultScrivexTimeoutMs);
+    connect(m_scrivexWatchdog, &QTimer::timeout, this, &DocList::onScrivexSilent);
+}
+
+DocList::~DocList()
+{
+    // The process must not report back into a list that is half torn down.
+    m_pdfProcess->disconnect(this);
+    if (m_pdfProcess->state() != QProcess::NotRunning) {
+        m_pdfProcess->kill();
+        m_pdfProcess->waitForFinished(3000);
+    }
+}
+
+int DocList::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+QVariant DocList::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.model() != this || index.row() < 0
+        || index.row() >= m_rows.size())
+        return {};
+    Doc *doc = m_rows.at(index.row());
+    switch (role) {
+    case DocNameRole:
+        return doc->name();
+    case DocPathRole:
+        return doc->path();
+    case DocStatRole:
+        return int(doc->stat());
+    case DocObjectRole:
+        return QVariant::fromValue(doc);
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> DocList::roleNames() const
+{
+    return {
+        { DocNameRole, "name" },
+        { DocPathRole, "path" },
+        { DocStatRole, "stat" },
+        { DocObjectRole, "docObject" },
+    };
+}
+
+int DocList::progress() const
+{
+    return m_progress;
+}
+
+void DocList::setProgress(int value)
+{
+    // 0 is announced every time: it opens a run in the document view.
+    if (value == m_progress && value != 0)
+        return;
+    m_progress = value;
+    emit progressChanged();
+}
+
+QString DocList::searchString() const
+{
+    return m_searchText;
+}
+
+void DocList::setSearchString(const QString &text)
+{
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    for (Doc *doc : std::as_const(m_rows))
+        doc->pdfSearchModel()->setSearchString(text);
+    emit searchStringChanged(text);
+}
+
+void DocList::doubleClicked(int index)
+{
+    if (index < 0 || index >= m_rows.size())
+        return;
+    Doc *doc = m_rows.at(index);
+    emit pdfDoubleClicked(doc->pdfDocument(), doc->name());
+}
+
+void DocList::highlightRef(Chunk chk)
+{
+    Doc *doc = m_rowsByPath.value(chk.doc());
+    if (!doc)
+        return;
+    emit highlightPdfRef(doc->pdfDocument(), doc->name(), chk);
+}
+
+void DocList::delData(int index)
+{
+    if (index < 0 || index >= m_rows.size())
+        return;
+    beginRemoveRows(QModelIndex(), index, index);
+    Doc *doc = m_rows.at(index);
+    const QString path = doc->path();
+    QPdfDocument *pdfDocument = doc->pdfDocument();
+    if (m_rowsByPath.value(path) == doc)
+        m_rowsByPath.remove(path);
+    m_rows.removeAt(index);
+    endRemoveRows();
+    emit docDeleted(path);
+    emit closeDoc(pdfDocument);
+    delete doc;
+}
+
+void DocList::clearDocs()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginRemoveRows(QModelIndex(), 0, m_rows.size() - 1);
+    emit closeDocs();
+    qDeleteAll(m_rows);
+    m_rowsByPath.clear();
+    m_rows.clear();
+    endRemoveRows();
+    emit docsDeleted();
+}
+
+void DocList::addDataList(const QStringList &filePaths)
+{
+    const bool running = !m_ingestQueue.isEmpty();
+    for (const QString &path : filePaths) {
+        // A path already queued would be listed twice and its chunks stored twice.
+        if (m_rowsByPath.contains(path) || m_ingestQueue.containsPath(path))
+            continue;
+        auto *doc = new Doc(path, this);
+        connect(doc, &Doc::pdfSearchResultsAdded, this, &DocList::pdfSearchResultsAdded);
+        m_ingestQueue.append(doc);
+    }
+    if (!running && !m_ingestQueue.isEmpty())
+        processNextDoc();
+}
+
+bool DocList::isIngesting() const
+{
+    return !m_ingestQueue.isEmpty();
+}
+
+void DocList::setScrivexTimeout(int milliseconds)
+{
+    m_scrivexWatchdog->setInterval(milliseconds);
+}
+
+int DocList::progressFor(int pages, int entriesDone) const
+{
+    const int total = m_ingestQueue.totalPages();
+    // Without pages the run is measured in documents, so it still ends at 100 and the document
+    // view shows its list again.
+    const double ratio
+        = total > 0 ? pages * 100.0 / total : entriesDone * 100.0 / qMax(1, m_ingestQueue.size());
+    return int(std::ceil(ratio));
+}
+
+void DocList::processNextDoc()
+{
+    for (;;) {
+        setProgress(progressFor(m_ingestQueue.pagesTaken(), m_ingestQueue.taken()));
+        if (m_ingestQueue.atEnd()) {
+            finishIngestion();
+            return;
+        }
+        Doc *doc = m_ingestQueue.takeNext();
+        if (doc->isLocalPdf()) {
+            startScrivex(doc);
+            return;
+        }
+    }
+}
+
+void DocList::startScrivex(Doc *doc)
+{
+    m_scrivexOutput = JsonStreamSplitter();
+    m_scrivexTimedOut = false;
+    m_pendingChunks = QJsonArray();
+    m_scrivexWatchdog->start();
+    m_pdfProcess->start(scrivexProgram(), { doc->localPath() }, QIODevice::ReadWrite);
+}
+
+void DocList::chunkReceived()
+{
+    m_scrivexWatchdog->start();
+    takeScrivexOutput(m_pdfProcess->readAllStandardOutput(), true);
+}
+
+void DocList::takeScrivexOutput(const QByteArray &bytes, bool answer)
+{
+    Doc *doc = m_ingestQueue.current();
+    // scrivex waits for one ACK per object it wrote, however the pipe cut the bytes.
+    const QList<QByteArray> segments = m_scrivexOutput.feed(bytes);
+    for (const QByteArray &segment : segments) {
+        if (answer && m_pdfProcess->state() == QProcess::Running)
+            m_pdfProcess->write("ACK\n");
+        const QJsonDocument json = QJsonDocument::fromJson(segment);
+        if (!json.isObject() || !doc)
+            continue;
+        QJsonObject chunk = json.object();
+        chunk.insert(QStringLiteral("doc"), doc->path());
+        chunk.insert(QStringLiteral("type"), QStringLiteral("chunk"));
+        chunk.insert(QStringLiteral("index"), 0);
+        m_pendingChunks.append(chunk);
+    }
+}
+
+void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
+{
+    m_scrivexWatchdog->stop();
+    takeScrivexOutput(m_pdfProcess->readAllStandardOutput(), false);
+    Doc *doc = m_ingestQueue.current();
+    if (status == QProcess::NormalExit && exitCode == 0 && !m_scrivexTimedOut) {
+        m_ingestQueue.setCurrentStatus(Doc::INGESTED);
+    } else {
+        qWarning() << "scrivex did not finish the document, it is left out:"
+                   << (doc ? doc->path() : QString()) << "exit code" << exitCode;
+    }
+    sendPendingChunks();
+}
+
+void DocList::onScrivexFailedToStart()
+{
+    m_scrivexWatchdog->stop();
+    qWarning() << "scrivex could not be started:" << scrivexProgram()
+               << m_pdfProcess->errorString();
+    sendPendingChunks();
+}
+
+void DocList::onScrivexSilent()
+{
+    if (m_pdfProcess->state() == QProcess::NotRunning)
+        return;
+    qWarning() << "scrivex gave no sign of life, stopping it";
+    m_scrivexTimedOut = true;
+    m_pdfProcess->kill();
+}
+
+void DocList::sendNextChunks()
+{
+    if (!m_batchInFlight)
+        return;
+    m_batchInFlight = false;
+    sendPendingChunks();
+}
+
+void DocList::backEndEnded(bool local)
+{
+    if (m_batchInFlight && m_batchWentLocal == local)
+        failCurrentDocument("The back end ended before it took the chunks of");
+}
+
+void DocList::sendPendingChunks()
+{
+    if (m_pendingChunks.isEmpty()) {
+        processNextDoc();
+        return;
+    }
+    QJsonArray batch;
+    const int count = qMin<int>(m_pendingChunks.size(), MaxChunksPerBatch);
+    for (int i = 0; i < count; ++i)
+        batch.append(m_pendingChunks.at(i));
+    for (int i = 0; i < count; ++i)
+        m_pendingChunks.removeFirst();
+
+    const int page = batch.last().toObject().value(QStringLiteral("page")).toInt();
+    setProgress(progressFor(m_ingestQueue.pagesDone(page), m_ingestQueue.taken() - 1));
+
+    const QJsonObject message { { QStringLiteral("type"), QStringLiteral("chunks") },
+        { QStringLiteral("chunks"), batch } };
+    m_batchWentLocal = m_ownerChat && m_ownerChat->localAI();
+    if (!m_ownerChat || !m_ownerChat->sendToServer(message)) {
+        failCurrentDocument("The back end is not connected; left out");
+        return;
+    }
+    m_batchInFlight = true;
+}
+
+void DocList::failCurrentDocument(const char *reason)
+{
+    Doc *doc = m_ingestQueue.current();
+    qWarning() << reason << (doc ? doc->path() : QString());
+    m_ingestQueue.setCurrentStatus(Doc::NEW);
+    m_pendingChunks = QJsonArray();
+    m_batchInFlight = false;
+    processNextDoc();
+}
+
+void DocList::finishIngestion()
+{
+    const QList<Doc *> ingested = m_ingestQueue.ingested();
+    if (!ingested.isEmpty()) {
+        const int first = m_rows.size();
+        beginInsertRows(QModelIndex(), first, first + ingested.size() - 1);
+        for (Doc *doc : ingested) {
+            m_rows.append(doc);
+            m_rowsByPath.insert(doc->path(), doc);
+        }
+        endInsertRows();
+    }
+    m_ingestQueue.reset();
+}

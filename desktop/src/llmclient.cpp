@@ -1,0 +1,262 @@
+#include "llmclient.h"
+
+#include "jsonstreamsplitter.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLocalSocket>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTimer>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
+#ifndef QUORVANE_SERVER_LIBRARY_DIR
+#define QUORVANE_SERVER_LIBRARY_DIR ""
+#endif
+
+namespace {
+const QString SocketName = QStringLiteral("MySocket");
+const QString ServerName = QStringLiteral("oraculd");
+constexpr int RetryMs = 500;
+constexpr int KillDelayMs = 3000;
+constexpr int TerminateWaitMs = 3000;
+constexpr int KillWaitMs = 30000;
+} // namespace
+
+LLMClient::LLMClient(QObject *parent)
+    : QObject(parent)
+    , serverProcess(new QProcess(this))
+    , localSocket(new QLocalSocket(this))
+    , m_retryTimer(new QTimer(this))
+    , m_killTimer(new QTimer(this))
+    , m_splitter(std::make_unique<JsonStreamSplitter>())
+{
+    qRegisterMetaType<LLMClient::QmlWebSocketStatus>("LLMClient::QmlWebSocketStatus");
+
+    const QString libraryDir = QStringLiteral(QUORVANE_SERVER_LIBRARY_DIR);
+    if (!libraryDir.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString oldPath = env.value(QStringLiteral("PATH"));
+        QString path = QDir::toNativeSeparators(libraryDir);
+        // An empty PATH element would mean the working folder, so none is left at the end.
+        if (!oldPath.isEmpty())
+            path += QDir::listSeparator() + oldPath;
+        env.insert(QStringLiteral("PATH"), path);
+        serverProcess->setProcessEnvironment(env);
+    }
+    serverProcess->setProcessChannelMode(QProcess::ForwardedChannels);
+#ifdef Q_OS_LINUX
+    // A desktop program that dies without quitting must not leave its server holding the socket.
+    serverProcess->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
+
+    m_retryTimer->setSingleShot(true);
+    m_retryTimer->setInterval(RetryMs);
+    connect(m_retryTimer, &QTimer::timeout, this, &LLMClient::connectToServer);
+
+    m_killTimer->setSingleShot(true);
+    m_killTimer->setInterval(KillDelayMs);
+    connect(m_killTimer, &QTimer::timeout, this, [this] {
+        if (serverProcess->state() != QProcess::NotRunning)
+            serverProcess->kill();
+    });
+
+    connect(localSocket, &QLocalSocket::connected, this, [this] {
+        qDebug() << "Client connected to server.";
+        *m_splitter = JsonStreamSplitter();
+    });
+    connect(localSocket, &QLocalSocket::readyRead, this, &LLMClient::onReadyRead);
+    connect(localSocket, &QLocalSocket::errorOccurred, this,
+        [this](QLocalSocket::LocalSocketError error) {
+            qDebug() << "LocalSocketError:" << error;
+            scheduleConnect();
+        });
+    connect(serverProcess, &QProcess::stateChanged, this, &LLMClient::onProcessStateChanged);
+}
+
+LLMClient::~LLMClient()
+{
+    // Nothing may call back into this object while the server is taken down.
+    disconnect(serverProcess, nullptr, this, nullptr);
+    disconnect(localSocket, nullptr, this, nullptr);
+    stopServer();
+}
+
+void LLMClient::setLocal(bool local)
+{
+    m_local = local;
+    if (local) {
+        // A run that is being stopped must end before the next one starts, so that the pending
+        // kill can only ever hit the run it was meant for.
+        if (m_stopping && serverProcess->state() != QProcess::NotRunning)
+            m_restartPending = true;
+        else
+            startServer();
+        return;
+    }
+    m_restartPending = false;
+    if (serverProcess->state() == QProcess::Running && !m_stopping) {
+        m_stopping = true;
+        serverProcess->terminate();
+        m_killTimer->start();
+    }
+}
+
+void LLMClient::startServer()
+{
+    if (serverProcess->state() != QProcess::NotRunning)
+        return;
+    QStringList arguments;
+    if (!ansModelPath.isEmpty())
+        arguments << QStringLiteral("-ma") << ansModelPath;
+    if (!retModelPath.isEmpty())
+        arguments << QStringLiteral("-mr") << retModelPath;
+    QString program = serverProgramPath();
+    if (program.isEmpty()) {
+        qWarning() << "Server program not found:" << ServerName;
+        // Starting it by name fails in QProcess, which reports the end like any other.
+        program = ServerName;
+    }
+    m_stopping = false;
+    serverProcess->start(program, arguments, QIODevice::ReadWrite);
+}
+
+void LLMClient::stopServer()
+{
+    m_restartPending = false;
+    m_killTimer->stop();
+    if (serverProcess->state() == QProcess::NotRunning)
+        return;
+    m_stopping = true;
+    serverProcess->terminate();
+    if (!serverProcess->waitForFinished(TerminateWaitMs)) {
+        serverProcess->kill();
+        serverProcess->waitForFinished(KillWaitMs);
+    }
+}
+
+void LLMClient::sendLocal(const QJsonObject &message)
+{
+    if (localSocket->state() != QLocalSocket::ConnectedState)
+        return;
+    localSocket->write(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    localSocket->flush();
+}
+
+void LLMClient::sendOnline(const QJsonObject &message)
+{
+    if (!m_qmlSocket || message.isEmpty())
+        return;
+    bool ok = false;
+    const int status = m_qmlSocket->property("status").toInt(&ok);
+    if (!ok || static_cast<QmlWebSocketStatus>(status) != Open)
+        return;
+    const QString text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+    QMetaObject::invokeMethod(
+        m_qmlSocket.data(), "sendTextMessage", Qt::AutoConnection, Q_ARG(QString, text));
+}
+
+void LLMClient::setAnswerModelPath(const QString &path)
+{
+    ansModelPath = path;
+}
+
+void LLMClient::setRetrievalModelPath(const QString &path)
+{
+    retModelPath = path;
+}
+
+void LLMClient::setQmlSocket(QObject *qmlSocket)
+{
+    m_qmlSocket = qmlSocket;
+}
+
+QObject *LLMClient::qmlSocket() const
+{
+    return m_qmlSocket.data();
+}
+
+QString LLMClient::serverProgramPath()
+{
+    QString name = ServerName;
+#ifdef Q_OS_WIN
+    name += QStringLiteral(".exe");
+#endif
+    const QFileInfo beside(QDir(QCoreApplication::applicationDirPath()).filePath(name));
+    if (beside.isFile() && beside.isExecutable())
+        return beside.absoluteFilePath();
+    return QStandardPaths::findExecutable(ServerName);
+}
+
+void LLMClient::connectToServer()
+{
+    // A second attempt while one is under way only raises another error, and with it another
+    // retry; a server that is not running cannot be listening.
+    if (localSocket->state() != QLocalSocket::UnconnectedState
+        || serverProcess->state() != QProcess::Running)
+        return;
+    localSocket->connectToServer(SocketName, QIODevice::ReadWrite);
+}
+
+void LLMClient::scheduleConnect()
+{
+    if (serverProcess->state() == QProcess::Running)
+        m_retryTimer->start();
+}
+
+void LLMClient::onReadyRead()
+{
+    const QList<QByteArray> messages = m_splitter->feed(localSocket->readAll());
+    for (const QByteArray &message : messages)
+        emit messageReceived(message);
+}
+
+void LLMClient::onProcessStateChanged(QProcess::ProcessState state)
+{
+    switch (state) {
+    case QProcess::Starting:
+        break;
+    case QProcess::Running:
+        if (!m_local) {
+            // Local mode was switched off while the process was still starting.
+            setLocal(false);
+            break;
+        }
+        qDebug() << "Client: Server process is running, trying to connect to it...";
+        connectToServer();
+        break;
+    case QProcess::NotRunning: {
+        m_retryTimer->stop();
+        m_killTimer->stop();
+        // Replies the server wrote before it ended are delivered before its end is told.
+        if (localSocket->state() == QLocalSocket::ConnectedState) {
+            while (localSocket->waitForReadyRead(0)) { }
+        }
+        localSocket->abort();
+        *m_splitter = JsonStreamSplitter();
+        const bool restart = m_restartPending;
+        const bool unexpected = m_local && !m_stopping && !restart;
+        m_stopping = false;
+        m_restartPending = false;
+        // QProcess is still taking the old run down while it reports the state: a new start, or
+        // a receiver that starts one, must wait until it is done.
+        QMetaObject::invokeMethod(
+            this,
+            [this, restart, unexpected] {
+                if (restart && m_local)
+                    startServer();
+                else if (unexpected)
+                    emit serverEnded();
+            },
+            Qt::QueuedConnection);
+        break;
+    }
+    }
+}

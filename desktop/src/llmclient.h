@@ -1,0 +1,83 @@
+#ifndef LLMCLIENT_H
+#define LLMCLIENT_H
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+
+#include <memory>
+
+class JsonStreamSplitter;
+class QLocalSocket;
+class QTimer;
+
+// The link to both answering back ends: the inference server oraculd as a child process with its
+// local socket, and the online service through the QML WebSocket item of the main window.
+class LLMClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The values of the QML WebSocket item's "status" property.
+    enum QmlWebSocketStatus : qint32 {
+        Connecting = 0,
+        Open = 1,
+        Closing = 2,
+        Closed = 3,
+        Error = 4,
+    };
+
+    explicit LLMClient(QObject *parent = nullptr);
+    ~LLMClient() override;
+
+    // true starts the server unless it runs; false terminates it and kills it 3 s later.
+    void setLocal(bool local);
+    void startServer();
+    // Blocks: terminate, wait up to 3 s, then kill and wait up to 30 s.
+    void stopServer();
+
+    // Each is dropped without a word when its back end is not connected.
+    void sendLocal(const QJsonObject &message);
+    void sendOnline(const QJsonObject &message);
+
+    // Empty means none; the server is started with "-ma" and "-mr" only for the paths that are set.
+    void setAnswerModelPath(const QString &path);
+    void setRetrievalModelPath(const QString &path);
+
+    // The QML WebSocket item; not owned.
+    void setQmlSocket(QObject *qmlSocket);
+    QObject *qmlSocket() const;
+
+signals:
+    // One complete JSON message of the local socket per emission, in arrival order.
+    void messageReceived(QByteArray msgByteArr);
+    // The server process ended, or failed to start, while local mode was on.
+    void serverEnded();
+
+private:
+    static QString serverProgramPath();
+    void connectToServer();
+    void scheduleConnect();
+    void onReadyRead();
+    void onProcessStateChanged(QProcess::ProcessState state);
+
+    QProcess *serverProcess;
+    QLocalSocket *localSocket;
+    QPointer<QObject> m_qmlSocket;
+    QString ansModelPath;
+    QString retModelPath;
+    QTimer *m_retryTimer;
+    QTimer *m_killTimer;
+    std::unique_ptr<JsonStreamSplitter> m_splitter;
+    bool m_local = false;
+    bool m_stopping = false;
+    bool m_restartPending = false;
+};
+
+Q_DECLARE_METATYPE(LLMClient::QmlWebSocketStatus)
+
+#endif // LLMCLIENT_H

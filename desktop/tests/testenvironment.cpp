@@ -1,0 +1,211 @@
+#include "testenvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+
+namespace TestEnvironment {
+
+void isolate(const QTemporaryDir &root)
+{
+    const auto folder = [&root](const char *name) {
+        const QString path = root.filePath(QLatin1String(name));
+        QDir().mkpath(path);
+        return QFile::encodeName(path);
+    };
+    qputenv("TMPDIR", folder("tmp"));
+    qputenv("HOME", folder("home"));
+    qputenv("XDG_CONFIG_HOME", folder("config"));
+    qputenv("XDG_CACHE_HOME", folder("cache"));
+    qputenv("XDG_DATA_HOME", folder("data"));
+    qputenv(
+        "PATH", QFile::encodeName(binDir()) + QDir::listSeparator().toLatin1() + qgetenv("PATH"));
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+void clearSettings()
+{
+    QSettings settings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"));
+    settings.clear();
+    settings.sync();
+}
+
+void storeSetting(const QString &key, const QVariant &value)
+{
+    QSettings settings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"));
+    settings.setValue(key, value);
+    settings.sync();
+}
+
+QString binDir()
+{
+    return qEnvironmentVariable("QUORVANE_BIN_DIR");
+}
+
+QString modelsDir()
+{
+    return qEnvironmentVariable("QUORVANE_MODELS_DIR");
+}
+
+QString makeModelFolder(const QString &parent)
+{
+    const QString folder = QDir(parent).filePath(QStringLiteral("models"));
+    QDir().mkpath(folder);
+    for (const char *name : { "answer.gguf", "retrieval.gguf" }) {
+        const QString target = QDir(folder).filePath(QLatin1String(name));
+        if (!QFile::exists(target))
+            QFile::copy(QDir(modelsDir()).filePath(QLatin1String(name)), target);
+    }
+    return folder;
+}
+
+QList<QList<Paragraph>> writePdf(const QString &path, const QList<QStringList> &pages)
+{
+    // One painter unit is one point from the page's top-left corner.
+    constexpr qreal PageWidth = 612;
+    constexpr qreal PageHeight = 1008;
+    constexpr qreal Left = 72;
+    constexpr qreal Top = 40;
+    constexpr qreal ParagraphStep = 36;
+
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QSizeF(PageWidth, PageHeight), QPageSize::Point));
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter(&writer);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSizeF(9);
+    // Shaping would write ligatures, which are not what the test wrote.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font, &writer);
+
+    QList<QList<Paragraph>> drawn;
+    for (int p = 0; p < pages.size(); ++p) {
+        if (p > 0)
+            writer.newPage();
+        QList<Paragraph> onPage;
+        qreal top = Top;
+        for (const QString &text : pages.at(p)) {
+            // Two lines a paragraph, so that lines and paragraphs are told apart by their gaps.
+            const int cut = text.indexOf(QLatin1Char(' '), text.size() / 2);
+            const QStringList lines = cut > 0 ? QStringList { text.left(cut), text.mid(cut + 1) }
+                                              : QStringList { text };
+            QRectF box;
+            qreal baseline = top + metrics.ascent();
+            for (const QString &line : lines) {
+                painter.drawText(QPointF(Left, baseline), line);
+                const QRectF lineBox(Left, baseline - metrics.ascent(),
+                    metrics.horizontalAdvance(line), metrics.height());
+                box = box.isNull() ? lineBox : box.united(lineBox);
+                baseline += metrics.lineSpacing();
+            }
+            onPage.append({ text, box });
+            top += ParagraphStep;
+        }
+        drawn.append(onPage);
+    }
+    painter.end();
+    return drawn;
+}
+
+QString fileUrl(const QString &path)
+{
+    return QUrl::fromLocalFile(path).toString();
+}
+
+} // namespace TestEnvironment
+
+OnlineService::OnlineService(const QStringList &arguments, QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
+        m_partialLine += m_process.readAllStandardOutput();
+        qsizetype end;
+        while ((end = m_partialLine.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(m_partialLine.left(end));
+            m_partialLine.remove(0, end + 1);
+            if (m_url.isEmpty() && line.startsWith(QLatin1String("listening ")))
+                m_url = line.mid(10);
+            else
+                m_log.append(line);
+        }
+    });
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QDir(TestEnvironment::binDir()).filePath(QStringLiteral("onlineservice")),
+        QStringList { QStringLiteral("0") } + arguments);
+    const bool ready = QTest::qWaitFor(
+        [this] { return !m_url.isEmpty() || m_process.state() == QProcess::NotRunning; }, 10000);
+    if (!ready)
+        qWarning() << "onlineservice did not start";
+}
+
+OnlineService::~OnlineService()
+{
+    m_process.kill();
+    m_process.waitForFinished(5000);
+}
+
+bool OnlineService::isListening() const
+{
+    return !m_url.isEmpty();
+}
+
+QString OnlineService::url() const
+{
+    return m_url;
+}
+
+QStringList OnlineService::log() const
+{
+    return m_log;
+}
+
+QStringList OnlineService::received(const QString &type) const
+{
+    QStringList result;
+    const QString needle = QStringLiteral("\"type\":\"%1\"").arg(type);
+    for (const QString &line : m_log) {
+        if (line.startsWith(QLatin1String("<< ")) && (type.isEmpty() || line.contains(needle)))
+            result.append(line.mid(3));
+    }
+    return result;
+}
+
+bool OnlineService::waitForReceived(const QString &type, int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return received(type).size() >= count; }, timeoutMs);
+}
+
+QObject *createWebSocket(QQmlEngine &engine, const QString &url, QObject *receiver)
+{
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport QtWebSockets\nWebSocket { }", QUrl());
+    QObject *socket = component.create();
+    if (!socket) {
+        qWarning() << component.errorString();
+        return nullptr;
+    }
+    socket->setParent(&engine);
+    // As the main window does: every text message goes to the dispatcher.
+    QObject::connect(
+        socket, SIGNAL(textMessageReceived(QString)), receiver, SLOT(messageReceived(QString)));
+    socket->setProperty("url", QUrl(url));
+    socket->setProperty("active", true);
+    return socket;
+}
+
+bool waitForStatus(QObject *webSocket, int status, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] { return webSocket->property("status").toInt() == status; }, timeoutMs);
+}

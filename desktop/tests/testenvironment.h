@@ -1,0 +1,71 @@
+#ifndef TESTENVIRONMENT_H
+#define TESTENVIRONMENT_H
+
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class QQmlEngine;
+
+// What the document and chat tests share: a private home for settings, temporary files and the
+// server's socket, the real online-service stand-in, and PDFs made on the spot.
+namespace TestEnvironment {
+
+// Points TMPDIR, HOME and the XDG folders into root and turns on QStandardPaths' test mode.
+// Call it before any socket, child process or settings object exists.
+void isolate(const QTemporaryDir &root);
+// Removes every stored setting of the desktop program.
+void clearSettings();
+void storeSetting(const QString &key, const QVariant &value);
+
+QString binDir();
+QString modelsDir();
+// A model folder holding the generated answer and retrieval models as answer.gguf and
+// retrieval.gguf.
+QString makeModelFolder(const QString &parent);
+
+struct Paragraph
+{
+    QString text;
+    QRectF box; // PDF points, origin top-left
+};
+
+// Writes a PDF whose pages hold the given paragraphs, one line each and well apart, and returns
+// where each one was drawn, page by page.
+QList<QList<Paragraph>> writePdf(const QString &path, const QList<QStringList> &pages);
+QString fileUrl(const QString &path);
+
+} // namespace TestEnvironment
+
+// The online assistant stand-in as a child process: what it was sent and what it answered.
+class OnlineService : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit OnlineService(const QStringList &arguments = {}, QObject *parent = nullptr);
+    ~OnlineService() override;
+
+    bool isListening() const;
+    QString url() const;
+    // The log: "<< text" for every message received, ">> text" for every one sent.
+    QStringList log() const;
+    QStringList received(const QString &type = QString()) const;
+    bool waitForReceived(const QString &type, int count, int timeoutMs = 10000);
+
+private:
+    QProcess m_process;
+    QString m_url;
+    QStringList m_log;
+    QByteArray m_partialLine;
+};
+
+// The WebSocket item the main window hands to Chat, made from QML as the window makes it.
+QObject *createWebSocket(QQmlEngine &engine, const QString &url, QObject *receiver);
+bool waitForStatus(QObject *webSocket, int status, int timeoutMs = 10000);
+
+#endif // TESTENVIRONMENT_H

@@ -1,0 +1,726 @@
+#include "chat.h"
+#include "chatlist.h"
+#include "doc.h"
+#include "llmclient.h"
+#include "message.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QQmlEngine>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <csignal>
+
+using namespace TestEnvironment;
+
+namespace {
+
+QStringList g_log;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    g_log.append(text);
+    g_previousHandler(type, context, text);
+}
+
+int countLogged(const QString &text)
+{
+    return int(g_log.count(text));
+}
+
+QVariant stored(const QString &key)
+{
+    QSettings settings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"));
+    return settings.contains(key) ? settings.value(key) : QVariant();
+}
+
+ChatList *conversation(const Chat &chat)
+{
+    return chat.openedChatUser()->messages();
+}
+
+QStringList contents(const Chat &chat)
+{
+    QStringList result;
+    for (int i = 0; i < conversation(chat)->count(); ++i)
+        result.append(conversation(chat)->at(i)->contents());
+    return result;
+}
+
+QList<bool> loadingFlags(const Chat &chat)
+{
+    QList<bool> result;
+    for (int i = 0; i < conversation(chat)->count(); ++i)
+        result.append(conversation(chat)->at(i)->loading());
+    return result;
+}
+
+QList<int> sourceCounts(const Chat &chat)
+{
+    QList<int> result;
+    for (int i = 0; i < conversation(chat)->count(); ++i)
+        result.append(int(conversation(chat)->at(i)->sources().size()));
+    return result;
+}
+
+QProcess *serverProcess(const Chat &chat)
+{
+    return chat.llmClient()->findChild<QProcess *>();
+}
+
+bool serverConnected(const Chat &chat)
+{
+    const auto *socket = chat.llmClient()->findChild<QLocalSocket *>();
+    return socket && socket->state() == QLocalSocket::ConnectedState;
+}
+
+QStringList names(const Chat &chat)
+{
+    QStringList result;
+    for (int row = 0; row < chat.docs()->rowCount(); ++row)
+        result.append(chat.docs()->index(row).data(DocList::DocNameRole).toString());
+    return result;
+}
+
+QString json(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QString reply(const char *type, const char *key = nullptr, const QJsonValue &value = {})
+{
+    QJsonObject object { { QStringLiteral("type"), QLatin1String(type) } };
+    if (key)
+        object.insert(QLatin1String(key), value);
+    return json(object);
+}
+
+QJsonObject source(const QString &doc, int page)
+{
+    return { { QStringLiteral("metadata"),
+        QJsonObject { { QStringLiteral("doc"), doc }, { QStringLiteral("page"), page },
+            { QStringLiteral("x"), 1 }, { QStringLiteral("y"), 2 }, { QStringLiteral("width"), 3 },
+            { QStringLiteral("height"), 4 } } } };
+}
+
+// The online back end: the service stand-in and the main window's WebSocket item.
+struct Online
+{
+    explicit Online(Chat &chat, const QStringList &arguments = {})
+        : service(arguments)
+    {
+        socket = createWebSocket(engine, service.url(), &chat);
+        chat.setSocket(socket);
+    }
+    bool open() const { return socket && waitForStatus(socket, LLMClient::Open); }
+
+    OnlineService service;
+    QQmlEngine engine;
+    QObject *socket = nullptr;
+};
+
+} // namespace
+
+class tst_Chat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void firstStartIsOnlineWithCacheFolder();
+    void modelFolderListsGgufFilesOnly();
+    void modelChoice_data();
+    void modelChoice();
+    void oraculdDirChangeResetsChoices_data();
+    void oraculdDirChangeResetsChoices();
+    void storedModelsStartServer_data();
+    void storedModelsStartServer();
+    void downloadedModelReachesServer();
+    void modeSwitches();
+    void questionsByMode();
+    void dispatch_data();
+    void dispatch();
+    void parseSources_data();
+    void parseSources();
+    void deleteAcksMatchThePathSent();
+    void documentsGoWithTheirBackEnd();
+    void serverEndEndsPendingAnswer_data();
+    void serverEndEndsPendingAnswer();
+    void localAnswerRefersToTheParagraph();
+
+private:
+    void useLocalModels(bool local);
+    std::unique_ptr<Chat> startLocal();
+    QStringList ingest(Chat &chat, const QStringList &urls);
+
+    QTemporaryDir m_root;
+    QString m_models;
+};
+
+void tst_Chat::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    isolate(m_root);
+    g_previousHandler = qInstallMessageHandler(recordMessage);
+    m_models = makeModelFolder(m_root.path());
+}
+
+void tst_Chat::init()
+{
+    clearSettings();
+    g_log.clear();
+}
+
+void tst_Chat::useLocalModels(bool local)
+{
+    storeSetting(QStringLiteral("localAI"), local);
+    storeSetting(QStringLiteral("oraculdDir"), QDir::toNativeSeparators(m_models));
+    storeSetting(QStringLiteral("ansLLM"), QStringLiteral("answer"));
+    storeSetting(QStringLiteral("retLLM"), QStringLiteral("retrieval"));
+}
+
+std::unique_ptr<Chat> tst_Chat::startLocal()
+{
+    useLocalModels(true);
+    auto chat = std::make_unique<Chat>();
+    if (!QTest::qWaitFor([&] { return serverConnected(*chat); }, 30000))
+        return nullptr;
+    return chat;
+}
+
+QStringList tst_Chat::ingest(Chat &chat, const QStringList &urls)
+{
+    chat.docs()->addDataList(urls);
+    if (!QTest::qWaitFor([&] { return !chat.docs()->isIngesting(); }, 60000))
+        return { QStringLiteral("ingestion did not end") };
+    return names(chat);
+}
+
+void tst_Chat::firstStartIsOnlineWithCacheFolder()
+{
+    Chat chat;
+    QCOMPARE(chat.localAI(), false);
+    const QString cache
+        = QDir::toNativeSeparators(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
+    QCOMPARE(stored(QStringLiteral("oraculdDir")).toString(), cache);
+    QCOMPARE(chat.oraculdDir(), cache);
+    QCOMPARE(chat.answerLlm(), QString());
+    QCOMPARE(chat.retrieveLlm(), QString());
+    QCOMPARE(serverProcess(chat)->state(), QProcess::NotRunning);
+    QVERIFY(!stored(QStringLiteral("localAI")).isValid());
+}
+
+void tst_Chat::modelFolderListsGgufFilesOnly()
+{
+    QTemporaryDir folder;
+    for (const char *name : { "m1.q8.gguf", "M2.GGUF", "notes.txt" }) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("m3.gguf")));
+    storeSetting(QStringLiteral("oraculdDir"), folder.path());
+
+    Chat chat;
+    QStringList expected;
+    // The order is the folder's own listing order.
+    for (const QString &name : QDir(folder.path()).entryList(QDir::Files, QDir::Unsorted)) {
+        if (name != QLatin1String("notes.txt"))
+            expected.append(QFileInfo(name).completeBaseName());
+    }
+    QCOMPARE(chat.llms(), expected);
+    QCOMPARE(QSet<QString>(expected.begin(), expected.end()),
+        QSet<QString>({ QStringLiteral("m1.q8"), QStringLiteral("M2") }));
+}
+
+void tst_Chat::modelChoice_data()
+{
+    QTest::addColumn<bool>("retrieval");
+    QTest::addColumn<QString>("initial");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QVariant>("storedValue");
+    QTest::addColumn<int>("signalCount");
+    for (const bool retrieval : { false, true }) {
+        const QString model = retrieval ? QStringLiteral("retrieval") : QStringLiteral("answer");
+        const char *kind = retrieval ? "retrieval" : "answer";
+        QTest::addRow("%s: listed", kind)
+            << retrieval << "" << model << model << QVariant(model) << 1;
+        QTest::addRow("%s: unchanged", kind)
+            << retrieval << model << model << model << QVariant(model) << 0;
+        QTest::addRow("%s: not listed", kind) << retrieval << model << "missing"
+                                              << "" << QVariant() << 1;
+        QTest::addRow("%s: other case", kind)
+            << retrieval << model << model.toUpper() << "" << QVariant() << 1;
+    }
+}
+
+void tst_Chat::modelChoice()
+{
+    QFETCH(bool, retrieval);
+    QFETCH(QString, initial);
+    QFETCH(QString, given);
+    QFETCH(QString, choice);
+    QFETCH(QVariant, storedValue);
+    QFETCH(int, signalCount);
+    const QString key = retrieval ? QStringLiteral("retLLM") : QStringLiteral("ansLLM");
+    storeSetting(QStringLiteral("oraculdDir"), m_models);
+    if (!initial.isEmpty())
+        storeSetting(key, initial);
+
+    Chat chat;
+    QCOMPARE(retrieval ? chat.retrieveLlm() : chat.answerLlm(), initial);
+    QSignalSpy changed(&chat, retrieval ? &Chat::retrieveLlmChanged : &Chat::answerLlmChanged);
+    if (retrieval)
+        chat.setRetrieveLlm(given);
+    else
+        chat.setAnswerLlm(given);
+    QCOMPARE(retrieval ? chat.retrieveLlm() : chat.answerLlm(), choice);
+    QCOMPARE(stored(key), storedValue);
+    QCOMPARE(changed.size(), signalCount);
+    // The signal carries the name as it was given, also when it was refused.
+    if (signalCount)
+        QCOMPARE(changed.first().first().toString(), given);
+}
+
+void tst_Chat::oraculdDirChangeResetsChoices_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("reset");
+    QTest::newRow("same folder") << "" << false;
+    QTest::newRow("same folder, trailing separator") << "/" << true;
+    QTest::newRow("another folder") << "/other" << true;
+}
+
+void tst_Chat::oraculdDirChangeResetsChoices()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, reset);
+    useLocalModels(false);
+    Chat chat;
+    QCOMPARE(chat.answerLlm(), QStringLiteral("answer"));
+    QSignalSpy answerChanged(&chat, &Chat::answerLlmChanged);
+    QSignalSpy retrievalChanged(&chat, &Chat::retrieveLlmChanged);
+
+    QTemporaryDir other;
+    const QString target = folder == QLatin1String("/other") ? other.path() : m_models + folder;
+    chat.setOraculdDir(target);
+    QCOMPARE(chat.answerLlm().isEmpty(), reset);
+    QCOMPARE(chat.retrieveLlm().isEmpty(), reset);
+    QCOMPARE(answerChanged.size(), reset ? 1 : 0);
+    QCOMPARE(retrievalChanged.size(), reset ? 1 : 0);
+    QCOMPARE(stored(QStringLiteral("ansLLM")).isValid(), !reset);
+}
+
+void tst_Chat::storedModelsStartServer_data()
+{
+    QTest::addColumn<bool>("retrievalPresent");
+    QTest::newRow("both models") << true;
+    QTest::newRow("retrieval model missing") << false;
+}
+
+void tst_Chat::storedModelsStartServer()
+{
+    QFETCH(bool, retrievalPresent);
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("answer.gguf")),
+        folder.filePath(QStringLiteral("answer.gguf"))));
+    if (retrievalPresent) {
+        QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("retrieval.gguf")),
+            folder.filePath(QStringLiteral("retrieval.gguf"))));
+    }
+    useLocalModels(true);
+    storeSetting(QStringLiteral("oraculdDir"), QDir::toNativeSeparators(folder.path()));
+
+    Chat chat;
+    QCOMPARE(chat.answerLlm(), QStringLiteral("answer"));
+    QCOMPARE(chat.retrieveLlm(), retrievalPresent ? QStringLiteral("retrieval") : QString());
+    // A stored choice whose file is missing stays stored.
+    QCOMPARE(stored(QStringLiteral("retLLM")).toString(), QStringLiteral("retrieval"));
+
+    QStringList arguments { QStringLiteral("-ma"),
+        QDir::toNativeSeparators(folder.filePath(QStringLiteral("answer.gguf"))) };
+    if (retrievalPresent) {
+        arguments << QStringLiteral("-mr")
+                  << QDir::toNativeSeparators(folder.filePath(QStringLiteral("retrieval.gguf")));
+    }
+    QCOMPARE(serverProcess(chat)->arguments(), arguments);
+    if (retrievalPresent)
+        QTRY_COMPARE_WITH_TIMEOUT(countLogged("Models loaded in the oraculd server"), 1, 30000);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(serverProcess(chat)->state(), QProcess::NotRunning, 30000);
+}
+
+void tst_Chat::downloadedModelReachesServer()
+{
+    QFile::remove(QDir(m_models).filePath(QStringLiteral("answer2.gguf")));
+    const auto chat = startLocal();
+    QVERIFY(chat);
+    QTRY_COMPARE_WITH_TIMEOUT(countLogged("Models loaded in the oraculd server"), 1, 10000);
+    QVERIFY(!chat->llms().contains(QStringLiteral("answer2")));
+
+    QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("answer.gguf")),
+        QDir(m_models).filePath(QStringLiteral("answer2.gguf"))));
+    QSignalSpy listed(chat.get(), &Chat::llmsUpdated);
+    chat->onModelDownloadCompleted(QStringLiteral("answer2"), QStringLiteral("generation"));
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(chat->answerLlm(), QStringLiteral("answer2"));
+    QCOMPARE(stored(QStringLiteral("ansLLM")).toString(), QStringLiteral("answer2"));
+    // The running server reloads and greets again.
+    QTRY_COMPARE_WITH_TIMEOUT(countLogged("Models loaded in the oraculd server"), 2, 30000);
+    QVERIFY(QFile::remove(QDir(m_models).filePath(QStringLiteral("answer2.gguf"))));
+}
+
+void tst_Chat::modeSwitches()
+{
+    useLocalModels(false);
+    Chat chat;
+    // Replies come a minute late: the question stays pending.
+    Online online(chat, { QStringLiteral("--piece-delay"), QStringLiteral("60000") });
+    QVERIFY(online.open());
+    chat.sendMessage(QStringLiteral("Is anyone there?"));
+    QVERIFY(chat.isWaitingMsg());
+    QVERIFY(online.service.waitForReceived(QStringLiteral("query"), 1));
+
+    QSignalSpy modeChanged(&chat, &Chat::localAIChanged);
+    chat.setLocalAI(true);
+    QCOMPARE(contents(chat), QStringList { QStringLiteral("Is anyone there?") });
+    QVERIFY(!chat.isWaitingMsg());
+    QCOMPARE(stored(QStringLiteral("localAI")).toBool(), true);
+    QCOMPARE(modeChanged.size(), 1);
+    QVERIFY(online.service.waitForReceived(QStringLiteral("delall"), 1));
+    QVERIFY(serverProcess(chat)->state() != QProcess::NotRunning);
+    QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
+
+    chat.setLocalAI(false);
+    QTRY_COMPARE_WITH_TIMEOUT(serverProcess(chat)->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(stored(QStringLiteral("localAI")).toBool(), false);
+    QTest::qWait(200);
+    QCOMPARE(online.service.received(QStringLiteral("delall")).size(), 1);
+
+    // Writing the current mode only asks the client again; nothing is stored or signalled.
+    chat.setLocalAI(false);
+    QCOMPARE(modeChanged.size(), 2);
+}
+
+void tst_Chat::questionsByMode()
+{
+    Chat chat;
+    chat.sendMessage(QStringLiteral("Nobody listens"));
+    // A question that could not leave leaves the input free.
+    QCOMPARE(contents(chat), QStringList { QStringLiteral("Nobody listens") });
+    QVERIFY(!chat.isWaitingMsg());
+
+    Online online(chat, { QStringLiteral("--piece-delay"), QStringLiteral("60000") });
+    QVERIFY(online.open());
+    chat.sendMessage(QString());
+    QCOMPARE(conversation(chat)->count(), 2);
+    QVERIFY(!chat.isWaitingMsg());
+    chat.sendMessage(QStringLiteral("What is copper?"));
+    QVERIFY(chat.isWaitingMsg());
+    QCOMPARE(loadingFlags(chat), (QList<bool> { false, false, false, true }));
+    QCOMPARE(conversation(chat)->at(2)->userID(), 0);
+    QCOMPARE(conversation(chat)->at(3)->userID(), 1);
+
+    QVERIFY(online.service.waitForReceived(QStringLiteral("query"), 1));
+    QTest::qWait(100);
+    const QStringList queries = online.service.received(QStringLiteral("query"));
+    QCOMPARE(queries.size(), 1);
+    const QJsonObject query = QJsonDocument::fromJson(queries.first().toUtf8()).object();
+    QCOMPARE(query.keys(), (QStringList { "model", "query", "type" }));
+    QCOMPARE(query.value("model").toString(), QStringLiteral("GPT-3.5 Turbo"));
+    QCOMPARE(query.value("query").toString(), QStringLiteral("What is copper?"));
+}
+
+void tst_Chat::dispatch_data()
+{
+    QTest::addColumn<bool>("pending");
+    QTest::addColumn<QStringList>("replies");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QList<bool>>("loading");
+    QTest::addColumn<QList<int>>("sources");
+    QTest::addColumn<bool>("waiting");
+
+    const QString progress = reply("PROGRESS", "message", QStringLiteral("Condensing"));
+    const QString progressCleared = reply("PROGRESS", "message", QString());
+    const QString hello = reply("ANSPART", "answer", QStringLiteral("Hello"));
+    const QString world = reply("ANSPART", "answer", QStringLiteral(" world"));
+    const QString twoRefsOneWithout = reply("ANSREFS", "sources",
+        QJsonArray { source(QStringLiteral("file:///a.pdf"), 1),
+            QJsonObject { { QStringLiteral("doc"), QStringLiteral("no metadata") } } });
+    const QString noRefs = reply("ANSREFS", "sources", QJsonArray());
+    const QString whole = json({ { "type", "ANS" }, { "answer", "Whole answer" },
+        { "sources", QJsonArray { source("file:///a.pdf", 0) } } });
+
+    QTest::newRow("progress") << true << QStringList { progress } << QStringList { "Condensing" }
+                              << QList<bool> { true } << QList<int> { 0 } << true;
+    QTest::newRow("progress cleared")
+        << true << QStringList { progress, progressCleared } << QStringList { "" }
+        << QList<bool> { true } << QList<int> { 0 } << true;
+    QTest::newRow("first piece after progress")
+        << true << QStringList { progress, progressCleared, hello } << QStringList { "Hello" }
+        << QList<bool> { false } << QList<int> { 0 } << true;
+    QTest::newRow("pieces and references")
+        << true << QStringList { progress, progressCleared, hello, world, twoRefsOneWithout }
+        << QStringList { "Hello world" } << QList<bool> { false } << QList<int> { 1 } << false;
+    QTest::newRow("references without pieces")
+        << true << QStringList { twoRefsOneWithout } << QStringList { "" } << QList<bool> { true }
+        << QList<int> { 1 } << false;
+    QTest::newRow("pieces after the end")
+        << true << QStringList { hello, noRefs, world, world }
+        << QStringList { "Hello", " world", " world" } << QList<bool> { false, false, false }
+        << QList<int> { 0, 0, 0 } << false;
+    QTest::newRow("whole answer replaces pieces")
+        << true << QStringList { hello, whole } << QStringList { "Whole answer" }
+        << QList<bool> { false } << QList<int> { 1 } << false;
+    QTest::newRow("whole answer without pending")
+        << false << QStringList { whole } << QStringList { "Whole answer" } << QList<bool> { false }
+        << QList<int> { 1 } << false;
+    QTest::newRow("pieces without pending")
+        << false << QStringList { hello, world } << QStringList { "Hello", " world" }
+        << QList<bool> { false, false } << QList<int> { 0, 0 } << false;
+    QTest::newRow("progress without pending")
+        << false << QStringList { progress } << QStringList { "Condensing" } << QList<bool> { true }
+        << QList<int> { 0 } << true;
+    QTest::newRow("references without pending")
+        << false << QStringList { twoRefsOneWithout } << QStringList {} << QList<bool> {}
+        << QList<int> {} << false;
+    QTest::newRow("ignored") << true
+                             << QStringList { "not json", "{}", "[1,2]",
+                                    reply("anspart", "answer", "x"),
+                                    reply(" ANSPART", "answer", "x"), reply("ANSPART "),
+                                    reply("EMBEDPART"), reply("READYACK"), reply("ACK"),
+                                    reply("DELACK", "index", 0), reply("ANS"), reply("ANSPART"),
+                                    reply("PROGRESS"), json({ { "type", 5 }, { "answer", "x" } }) }
+                             << QStringList { "" } << QList<bool> { true } << QList<int> { 0 }
+                             << true;
+}
+
+void tst_Chat::dispatch()
+{
+    QFETCH(bool, pending);
+    QFETCH(QStringList, replies);
+    QFETCH(QStringList, answers);
+    QFETCH(QList<bool>, loading);
+    QFETCH(QList<int>, sources);
+    QFETCH(bool, waiting);
+
+    Chat chat;
+    // Its own replies come a minute late, so only the table's replies reach the dispatcher.
+    Online online(chat, { QStringLiteral("--piece-delay"), QStringLiteral("60000") });
+    QVERIFY(online.open());
+    QStringList expected = answers;
+    QList<bool> expectedLoading = loading;
+    QList<int> expectedSources = sources;
+    if (pending) {
+        chat.sendMessage(QStringLiteral("Question"));
+        expected.prepend(QStringLiteral("Question"));
+        expectedLoading.prepend(false);
+        expectedSources.prepend(0);
+    }
+    for (const QString &text : replies)
+        chat.messageReceived(text);
+    QCOMPARE(contents(chat), expected);
+    QCOMPARE(loadingFlags(chat), expectedLoading);
+    QCOMPARE(sourceCounts(chat), expectedSources);
+    QCOMPARE(chat.isWaitingMsg(), waiting);
+}
+
+void tst_Chat::parseSources_data()
+{
+    QTest::addColumn<QJsonValue>("entry");
+    QTest::addColumn<QString>("doc");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QRectF>("rect");
+    QTest::newRow("complete") << QJsonValue(QJsonObject { { "metadata",
+        QJsonObject { { "doc", "D" }, { "page", 1 }, { "x", 1.5 }, { "y", 2 }, { "width", 3 },
+            { "height", 4 } } } })
+                              << "D" << 1 << QRectF(1.5, 2, 3, 4);
+    QTest::newRow("fractional page") << QJsonValue(
+        QJsonObject { { "metadata", QJsonObject { { "doc", "D" }, { "page", 3.5 } } } })
+                                     << "D" << 0 << QRectF();
+    QTest::newRow("missing members")
+        << QJsonValue(QJsonObject { { "metadata", QJsonObject { { "y", 7 } } } }) << "" << 0
+        << QRectF(0, 7, 0, 0);
+    QTest::newRow("page as text") << QJsonValue(
+        QJsonObject { { "metadata", QJsonObject { { "page", "2" } } } })
+                                  << "" << 0 << QRectF();
+}
+
+void tst_Chat::parseSources()
+{
+    QFETCH(QJsonValue, entry);
+    QFETCH(QString, doc);
+    QFETCH(int, page);
+    QFETCH(QRectF, rect);
+    Chat chat;
+    // Entries that are no objects or have no metadata are passed over.
+    chat.messageReceived(reply("PROGRESS", "message", QStringLiteral("…")));
+    chat.messageReceived(reply("ANSREFS", "sources", QJsonArray { 5, QJsonObject {}, entry }));
+    QCOMPARE(conversation(chat)->count(), 1);
+    const QList<Chunk> chunks = conversation(chat)->at(0)->sources();
+    QCOMPARE(chunks.size(), 1);
+    QCOMPARE(chunks.first().doc(), doc);
+    QCOMPARE(chunks.first().page(), page);
+    QCOMPARE(chunks.first().rect(), rect);
+}
+
+void tst_Chat::deleteAcksMatchThePathSent()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    QStringList urls;
+    for (const char *name : { "zero.pdf", "one.pdf", "two.pdf", "three.pdf" }) {
+        const QString path = m_root.filePath(QLatin1String(name));
+        writePdf(path, { { QStringLiteral("A paragraph of %1.").arg(QLatin1String(name)) } });
+        urls.append(fileUrl(path));
+    }
+    QCOMPARE(ingest(chat, urls), (QStringList { "zero.pdf", "one.pdf", "two.pdf", "three.pdf" }));
+    QSignalSpy triggered(&chat, &Chat::delDocTriggered);
+    QSignalSpy confirmed(&chat, &Chat::docDeletedFromServer);
+
+    // Two quick clicks: the second DELACK names row 1, which by then holds "two.pdf".
+    chat.delDoc(0);
+    chat.delDoc(1);
+    QCOMPARE(triggered.size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(confirmed.size(), 2, 5000);
+    QCOMPARE(names(chat), (QStringList { "two.pdf", "three.pdf" }));
+
+    // A DELACK without "index" confirms the delete in flight; the service's own one that
+    // follows finds nothing waiting.
+    chat.delDoc(1);
+    chat.messageReceived(reply("DELACK"));
+    QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
+    QVERIFY(online.service.waitForReceived(QStringLiteral("delete"), 3));
+    QTest::qWait(200);
+    QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
+
+    // A row outside the list has no document: nothing is sent and no busy pane is asked for,
+    // and a stray DELACK removes nothing.
+    chat.delDoc(5);
+    chat.delDoc(-1);
+    QCOMPARE(triggered.size(), 3);
+    QTest::qWait(200);
+    QCOMPARE(online.service.received(QStringLiteral("delete")).size(), 3);
+    chat.messageReceived(reply("DELACK", "index", 0));
+    QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
+    QCOMPARE(confirmed.size(), 3);
+}
+
+void tst_Chat::documentsGoWithTheirBackEnd()
+{
+    useLocalModels(false);
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString path = m_root.filePath(QStringLiteral("kept.pdf"));
+    writePdf(path, { { QStringLiteral("A paragraph that is kept for a while.") } });
+    QCOMPARE(ingest(chat, { fileUrl(path) }), QStringList { QStringLiteral("kept.pdf") });
+    QSignalSpy cleared(chat.docs(), &DocList::docsDeleted);
+
+    // Another retrieval model: the stored chunks no longer fit.
+    QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("retrieval.gguf")),
+        QDir(m_models).filePath(QStringLiteral("retrieval2.gguf"))));
+    chat.onModelDownloadCompleted(QStringLiteral("retrieval2"), QStringLiteral("retrieval"));
+    QVERIFY(QFile::remove(QDir(m_models).filePath(QStringLiteral("retrieval2.gguf"))));
+    QCOMPARE(chat.retrieveLlm(), QStringLiteral("retrieval2"));
+    QCOMPARE(cleared.size(), 1);
+    QCOMPARE(chat.docs()->rowCount(), 0);
+
+    QCOMPARE(ingest(chat, { fileUrl(path) }), QStringList { QStringLiteral("kept.pdf") });
+    chat.setLocalAI(true);
+    QCOMPARE(cleared.size(), 2);
+    QCOMPARE(chat.docs()->rowCount(), 0);
+    chat.setLocalAI(false);
+}
+
+void tst_Chat::serverEndEndsPendingAnswer_data()
+{
+    QTest::addColumn<bool>("partly");
+    QTest::newRow("no text yet") << false;
+    QTest::newRow("partly received") << true;
+}
+
+void tst_Chat::serverEndEndsPendingAnswer()
+{
+    QFETCH(bool, partly);
+    const QString endless = QDir(m_models).filePath(QStringLiteral("endless.gguf"));
+    if (!QFile::exists(endless))
+        QVERIFY(QFile::copy(
+            QDir(modelsDir()).filePath(QStringLiteral("answer-endless.gguf")), endless));
+    useLocalModels(true);
+    storeSetting(QStringLiteral("ansLLM"), QStringLiteral("endless"));
+    Chat chat;
+    QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
+
+    chat.sendMessage(QStringLiteral("Tell me a long story"));
+    QVERIFY(chat.isWaitingMsg());
+    if (partly)
+        QTRY_VERIFY_WITH_TIMEOUT(!contents(chat).last().isEmpty(), 10000);
+    const qint64 pid = serverProcess(chat)->processId();
+    QVERIFY(pid > 0); // kill(0) would hit our own process group
+    QVERIFY(::kill(pid_t(pid), SIGKILL) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!chat.isWaitingMsg(), 10000);
+    QCOMPARE(conversation(chat)->count(), partly ? 2 : 1);
+    QCOMPARE(loadingFlags(chat).last(), false);
+}
+
+void tst_Chat::localAnswerRefersToTheParagraph()
+{
+    const auto chat = startLocal();
+    QVERIFY(chat);
+    const QString path = m_root.filePath(QStringLiteral("harbour.pdf"));
+    const QList<QList<Paragraph>> drawn = writePdf(path,
+        { { QStringLiteral("The weather report promises rain over the hills.") },
+            { QStringLiteral("Our bakery sells bread and cakes every morning."),
+                QStringLiteral("Lighthouse keepers polish the brass lantern lens nightly."),
+                QStringLiteral("The orchestra rehearses symphonies on Thursday evenings.") } });
+    const QString url = fileUrl(path);
+    QCOMPARE(ingest(*chat, { url }), QStringList { QStringLiteral("harbour.pdf") });
+
+    chat->sendMessage(QStringLiteral("Who polish the brass lantern lens of the lighthouse?"));
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 30000);
+    QFile answer(QDir(modelsDir()).filePath(QStringLiteral("answer.txt")));
+    QVERIFY(answer.open(QIODevice::ReadOnly));
+    QCOMPARE(contents(*chat).last(), QString::fromUtf8(answer.readAll()).trimmed());
+
+    const QList<Chunk> references = conversation(*chat)->at(1)->sources();
+    QVERIFY(!references.isEmpty());
+    const Chunk &reference = references.first();
+    QCOMPARE(reference.doc(), url);
+    QCOMPARE(reference.page(), 1);
+    const QRectF expected = drawn.at(1).at(1).box;
+    const QRectF got = reference.rect();
+    // Font metrics and the PDF's glyph boxes differ by a little.
+    const qreal tolerance = 3;
+    QVERIFY2(qAbs(got.left() - expected.left()) < tolerance
+            && qAbs(got.top() - expected.top()) < tolerance
+            && qAbs(got.right() - expected.right()) < tolerance
+            && qAbs(got.bottom() - expected.bottom()) < tolerance,
+        qPrintable(QStringLiteral("got %1,%2 %3x%4, drawn %5,%6 %7x%8")
+                       .arg(got.x())
+                       .arg(got.y())
+                       .arg(got.width())
+                       .arg(got.height())
+                       .arg(expected.x())
+                       .arg(expected.y())
+                       .arg(expected.width())
+                       .arg(expected.height())));
+}
+
+QTEST_MAIN(tst_Chat)
+#include "tst_chat.moc"

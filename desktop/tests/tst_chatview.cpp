@@ -1,0 +1,401 @@
+#include "application.h"
+#include "chat.h"
+#include "chatlist.h"
+#include "llmclient.h"
+#include "message.h"
+#include "uitestenvironment.h"
+#include "user.h"
+
+#include <tessellum/chunk.h>
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <csignal>
+
+#include <sys/types.h>
+
+using namespace UiTestEnvironment;
+
+namespace {
+
+const QString lighthouseQuestion
+    = QStringLiteral("What does the lighthouse keeper feed the seagulls?");
+const QString bakeryQuestion = QStringLiteral("Which bread does the baker bake at the bakery?");
+
+QJsonObject chunk(const QString &doc, int page, const QString &text, double y)
+{
+    return QJsonObject { { QStringLiteral("type"), QStringLiteral("chunk") },
+        { QStringLiteral("doc"), doc }, { QStringLiteral("index"), 0 },
+        { QStringLiteral("page"), page }, { QStringLiteral("text"), text },
+        { QStringLiteral("bbox"),
+            QJsonObject { { QStringLiteral("x"), 72.0 }, { QStringLiteral("y"), y },
+                { QStringLiteral("width"), 300.0 }, { QStringLiteral("height"), 14.0 } } } };
+}
+
+bool sameChunk(const Chunk &a, const Chunk &b)
+{
+    return a.doc() == b.doc() && a.page() == b.page() && a.rect() == b.rect();
+}
+
+QColor pixel(const QImage &image, QQuickItem *item, const QPointF &local)
+{
+    const QPointF scene = item->mapToScene(local) * image.devicePixelRatio();
+    return image.pixelColor(scene.toPoint());
+}
+
+} // namespace
+
+// The chat view in the real window, against the real oraculd on the demo models, driven with the
+// keyboard and the mouse as a user drives it.
+class tst_ChatView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    // One conversation, built up case by case: user, answer, user, answer.
+    void nothingIsSentWhileAnAnswerIsPending();
+    void answerStreamsIntoItsBubble();
+    void sendButtonSendsTheKeptText();
+    void bubblesSitOnTheirSides_data();
+    void bubblesSitOnTheirSides();
+    void timeShowsUnderRows_data();
+    void timeShowsUnderRows();
+    void referenceButtonsCallRefClicked_data();
+    void referenceButtonsCallRefClicked();
+    void screenshotOfTheAnsweredChat();
+    void emptyFieldSendsNothingButABlankIsSent();
+
+private:
+    QQuickItem *row(int index) const;
+    QQuickItem *inRow(int index, const QString &objectName) const;
+    QString fieldText() const;
+    void type(const QString &text);
+    void pressCtrlReturn();
+    void click(QQuickItem *item);
+    void settle();
+
+    Chat *chat = nullptr;
+    ChatList *messages = nullptr;
+    QQuickWindow *window = nullptr;
+    QQuickItem *list = nullptr;
+    QQuickItem *field = nullptr;
+    QQuickItem *sendButton = nullptr;
+    qint64 serverPid = 0;
+    QString docUrl;
+};
+
+void tst_ChatView::initTestCase()
+{
+    window = mainWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    // Window shortcuts need the active window; Xvfb has no window manager to give it.
+    window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    chat = qApp->findChild<Chat *>();
+    QVERIFY(chat);
+    messages = chat->openedChatUser()->messages();
+
+    // The program opens on the document view; its chat button leads to the chat.
+    QQuickItem *chatButton = findItem(window, QStringLiteral("chatButton"));
+    QVERIFY(chatButton);
+    click(chatButton);
+    QTRY_VERIFY(findItem(window, QStringLiteral("openedChatList")));
+    settle();
+    list = findItem(window, QStringLiteral("openedChatList"));
+    field = findItem(window, QStringLiteral("messageField"));
+    sendButton = findItem(window, QStringLiteral("sendButton"));
+    QVERIFY(list && field && sendButton);
+
+    LLMClient *client = chat->llmClient();
+    auto *socket = client->findChild<QLocalSocket *>();
+    QVERIFY(socket);
+    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QLocalSocket::ConnectedState, 60000);
+    serverPid = client->findChild<QProcess *>()->processId();
+    QVERIFY(serverPid > 0);
+
+    // The passages the answers refer to, handed to the server as an ingestion hands them.
+    docUrl = QUrl::fromLocalFile(privateRoot() + QStringLiteral("/harbour.pdf")).toString();
+    const QJsonArray chunks {
+        chunk(docUrl, 0, QStringLiteral("The lighthouse keeper feeds the seagulls fresh sardines."),
+            100.0),
+        chunk(docUrl, 3, QStringLiteral("The baker bakes rye bread at the village bakery."), 420.0),
+        chunk(
+            docUrl, 5, QStringLiteral("Mountain trains climb the steep valley in winter."), 200.0),
+    };
+    QVERIFY(chat->sendToServer(QJsonObject { { QStringLiteral("type"), QStringLiteral("chunks") },
+        { QStringLiteral("chunks"), chunks } }));
+    QVERIFY(!answerSentence().isEmpty());
+}
+
+void tst_ChatView::cleanup()
+{
+    // A failed case must not leave the server stopped.
+    if (serverPid > 0)
+        ::kill(pid_t(serverPid), SIGCONT);
+}
+
+QQuickItem *tst_ChatView::row(int index) const
+{
+    QQuickItem *item = nullptr;
+    QMetaObject::invokeMethod(
+        list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, item), Q_ARG(int, index));
+    return item;
+}
+
+QQuickItem *tst_ChatView::inRow(int index, const QString &objectName) const
+{
+    return findItem(row(index), objectName);
+}
+
+QString tst_ChatView::fieldText() const
+{
+    return field->property("text").toString();
+}
+
+void tst_ChatView::type(const QString &text)
+{
+    click(field);
+    QTRY_VERIFY(field->hasActiveFocus());
+    for (const QChar c : text)
+        QTest::keyClick(window, c.toLatin1());
+}
+
+void tst_ChatView::pressCtrlReturn()
+{
+    QTest::keyClick(window, Qt::Key_Return, Qt::ControlModifier);
+}
+
+void tst_ChatView::click(QQuickItem *item)
+{
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+void tst_ChatView::settle()
+{
+    // New bubbles bounce in from the middle for 1.5 s.
+    QTest::qWait(1800);
+}
+
+void tst_ChatView::nothingIsSentWhileAnAnswerIsPending()
+{
+    // The server is held still, so the answer stays pending for as long as the case needs.
+    QCOMPARE(::kill(pid_t(serverPid), SIGSTOP), 0);
+
+    type(lighthouseQuestion);
+    QCOMPARE(fieldText(), lighthouseQuestion);
+    pressCtrlReturn();
+    QCOMPARE(messages->count(), 2);
+    QCOMPARE(messages->at(0)->contents(), lighthouseQuestion);
+    QCOMPARE(messages->at(0)->userID(), 0);
+    QCOMPARE(messages->at(1)->userID(), 1);
+    QVERIFY(chat->isWaitingMsg());
+    QCOMPARE(fieldText(), QString());
+    QTRY_COMPARE(list->property("currentIndex").toInt(), 1);
+
+    type(bakeryQuestion);
+    pressCtrlReturn();
+    click(sendButton);
+    QCOMPARE(messages->count(), 2);
+    QCOMPARE(fieldText(), bakeryQuestion);
+
+    settle();
+    QQuickItem *pending = row(1);
+    QVERIFY(pending);
+    // Under load the bounce-in can outlast the wait above.
+    QTRY_COMPARE_WITH_TIMEOUT(pending->x(), 0.0, 10000);
+    QVERIFY(inRow(1, QStringLiteral("loadIndicator"))->isVisible());
+    QQuickItem *bubble = inRow(1, QStringLiteral("bubble"));
+    const QImage image = saveScreenshot(window, QStringLiteral("chat-pending"));
+    QCOMPARE(pixel(image, bubble, QPointF(5, bubble->height() / 2)), QColor("#252B35"));
+}
+
+void tst_ChatView::answerStreamsIntoItsBubble()
+{
+    QQuickItem *indicator = inRow(1, QStringLiteral("loadIndicator"));
+    QQuickItem *text = inRow(1, QStringLiteral("messageText"));
+    QVERIFY(indicator && text);
+
+    // What the bubble shows at every change of the pending answer.
+    struct Seen
+    {
+        QString text;
+        bool indicator;
+    };
+    QList<Seen> seen;
+    connect(messages, &QAbstractItemModel::dataChanged, this,
+        [&](const QModelIndex &topLeft, const QModelIndex &, const QList<int> &roles) {
+            // At text changes: a reply switches the indicator before it sets the text.
+            if (topLeft.row() == 1 && roles.contains(ChatList::ContentsRole))
+                seen.append({ text->property("text").toString(), indicator->isVisible() });
+        });
+
+    QCOMPARE(::kill(pid_t(serverPid), SIGCONT), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
+    disconnect(messages, &QAbstractItemModel::dataChanged, this, nullptr);
+
+    QCOMPARE(text->property("text").toString().trimmed(), answerSentence());
+    QVERIFY(!indicator->isVisible());
+    QVERIFY(!seen.isEmpty());
+    bool anyText = false;
+    for (const Seen &s : seen) {
+        QCOMPARE(s.indicator, s.text.isEmpty());
+        anyText = anyText || !s.text.isEmpty();
+    }
+    QVERIFY(anyText);
+    QVERIFY(messages->at(1)->sourceAt(0));
+}
+
+void tst_ChatView::sendButtonSendsTheKeptText()
+{
+    QCOMPARE(fieldText(), bakeryQuestion);
+    click(sendButton);
+    QCOMPARE(messages->count(), 4);
+    QCOMPARE(messages->at(2)->contents(), bakeryQuestion);
+    QCOMPARE(fieldText(), QString());
+    QTRY_COMPARE(list->property("currentIndex").toInt(), 3);
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
+    QCOMPARE(messages->at(3)->contents().trimmed(), answerSentence());
+    QVERIFY(messages->at(3)->sourceAt(0));
+    settle();
+}
+
+void tst_ChatView::bubblesSitOnTheirSides_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("right");
+    QTest::addColumn<QColor>("colour");
+
+    QTest::newRow("question") << 0 << true << QColor("#2D6CF7");
+    QTest::newRow("answer") << 1 << false << QColor("#252B35");
+    QTest::newRow("second question") << 2 << true << QColor("#2D6CF7");
+    QTest::newRow("second answer") << 3 << false << QColor("#252B35");
+}
+
+void tst_ChatView::bubblesSitOnTheirSides()
+{
+    QFETCH(int, index);
+    QFETCH(bool, right);
+    QFETCH(QColor, colour);
+
+    QQuickItem *item = row(index);
+    QVERIFY(item);
+    QQuickItem *bubble = inRow(index, QStringLiteral("bubble"));
+    QCOMPARE(bubble->property("color").value<QColor>(), colour);
+    if (right)
+        QTRY_COMPARE_WITH_TIMEOUT(item->x() + item->width(), list->width(), 10000);
+    else
+        QTRY_COMPARE_WITH_TIMEOUT(item->x(), 0.0, 10000);
+    QVERIFY(bubble->width() <= list->width() * 0.8);
+}
+
+void tst_ChatView::timeShowsUnderRows_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("question") << 0 << true;
+    QTest::newRow("answer followed by a question") << 1 << false;
+    QTest::newRow("second question") << 2 << true;
+    QTest::newRow("last answer") << 3 << true;
+}
+
+void tst_ChatView::timeShowsUnderRows()
+{
+    QFETCH(int, index);
+    QFETCH(bool, shown);
+
+    QQuickItem *time = inRow(index, QStringLiteral("timeText"));
+    QVERIFY(time);
+    QCOMPARE(time->isVisible(), shown);
+    QCOMPARE(time->property("text").toString(), messages->at(index)->time());
+    QQuickItem *bubble = inRow(index, QStringLiteral("bubble"));
+    QCOMPARE(row(index)->height(), bubble->height() + (shown ? 25 : 0));
+}
+
+void tst_ChatView::referenceButtonsCallRefClicked_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("page");
+
+    QTest::newRow("first answer, lighthouse") << 1 << 0;
+    QTest::newRow("second answer, bakery") << 3 << 3;
+}
+
+void tst_ChatView::referenceButtonsCallRefClicked()
+{
+    QFETCH(int, index);
+    QFETCH(int, page);
+
+    QQuickItem *bubble = inRow(index, QStringLiteral("bubble"));
+    QList<QQuickItem *> buttons = findItems(bubble, QStringLiteral("refButton"));
+    QVERIFY(!buttons.isEmpty());
+    std::sort(buttons.begin(), buttons.end(),
+        [](QQuickItem *a, QQuickItem *b) { return a->x() < b->x(); });
+    for (int i = 0; i < buttons.size(); ++i) {
+        const QList<QQuickItem *> labels = buttons.at(i)->childItems();
+        QVERIFY(!labels.isEmpty());
+        QCOMPARE(labels.first()->property("text").toString(), QStringLiteral("[%1]").arg(i + 1));
+    }
+
+    QSignalSpy highlighted(messages, &ChatList::highlightRef);
+    click(buttons.first());
+    QCOMPARE(highlighted.count(), 1);
+    const Chunk clicked = highlighted.first().first().value<Chunk>();
+    QVERIFY(sameChunk(clicked, *messages->at(index)->sourceAt(0)));
+    QCOMPARE(clicked.doc(), docUrl);
+    QCOMPARE(clicked.page(), page);
+}
+
+void tst_ChatView::screenshotOfTheAnsweredChat()
+{
+    const QImage image = saveScreenshot(window, QStringLiteral("chat-answered"));
+    QQuickItem *question = inRow(0, QStringLiteral("bubble"));
+    QQuickItem *answer = inRow(1, QStringLiteral("bubble"));
+    // Inside each bubble, in the padding beside its text.
+    QCOMPARE(pixel(image, question, QPointF(5, question->height() / 2)), QColor("#2D6CF7"));
+    QCOMPARE(pixel(image, answer, QPointF(5, answer->height() / 2)), QColor("#252B35"));
+    QVERIFY(question->mapToScene(QPointF(question->width(), 0)).x() > window->width() * 0.75);
+    QVERIFY(answer->mapToScene(QPointF(0, 0)).x() < window->width() * 0.25);
+}
+
+void tst_ChatView::emptyFieldSendsNothingButABlankIsSent()
+{
+    const int before = messages->count();
+    QCOMPARE(fieldText(), QString());
+    click(sendButton);
+    pressCtrlReturn();
+    QCOMPARE(messages->count(), before);
+
+    type(QStringLiteral(" "));
+    click(sendButton);
+    QCOMPARE(messages->count(), before + 2);
+    QCOMPARE(messages->at(before)->contents(), QStringLiteral(" "));
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
+    QCOMPARE(list->property("currentIndex").toInt(), before + 1);
+}
+
+int main(int argc, char **argv)
+{
+    isolate();
+    storeLocalDemoSettings();
+    // No online service in these cases; the window's WebSocket finds nobody.
+    qputenv("QUORVANE_SERVICE_URL", "ws://127.0.0.1:9/connection");
+    Application::prepare();
+    Application app(argc, argv);
+    tst_ChatView test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_chatview.moc"

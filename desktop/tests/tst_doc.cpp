@@ -1,0 +1,116 @@
+#include "doc.h"
+#include "testenvironment.h"
+
+#include <QPdfDocument>
+#include <QPdfSearchModel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TestEnvironment;
+
+class tst_Doc : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void nameAndKind_data();
+    void nameAndKind();
+    void loads_data();
+    void loads();
+    void searchOutlivesDocButStopsReporting();
+
+private:
+    QTemporaryDir m_root;
+    QString m_pdf;
+};
+
+void tst_Doc::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    isolate(m_root);
+    m_pdf = m_root.filePath(QStringLiteral("three pages.pdf"));
+    writePdf(m_pdf,
+        { { QStringLiteral("Copper kettles boil water on the first page.") },
+            { QStringLiteral("Copper pipes carry water on the second page.") },
+            { QStringLiteral("Copper wires carry current on the third page.") } });
+}
+
+void tst_Doc::nameAndKind_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("localPdf");
+    QTest::newRow("local pdf") << "file:///tmp/a/Report.pdf"
+                               << "Report.pdf" << true;
+    QTest::newRow("upper-case suffix") << "file:///tmp/SCAN.PDF"
+                                       << "SCAN.PDF" << true;
+    QTest::newRow("escaped space") << "file:///tmp/my%20notes.pdf"
+                                   << "my notes.pdf" << true;
+    QTest::newRow("text file") << "file:///tmp/notes.txt"
+                               << "notes.txt" << false;
+    QTest::newRow("remote pdf") << "https://example.org/x.pdf"
+                                << "https://example.org/x.pdf" << false;
+    QTest::newRow("bare path") << "/tmp/plain.pdf"
+                               << "/tmp/plain.pdf" << false;
+}
+
+void tst_Doc::nameAndKind()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QFETCH(bool, localPdf);
+    QObject list;
+    QTest::ignoreMessage(QtDebugMsg, "Doc could not be loaded");
+    Doc doc(path, &list);
+    QCOMPARE(doc.path(), path);
+    QCOMPARE(doc.name(), name);
+    QCOMPARE(doc.isLocalPdf(), localPdf);
+    QCOMPARE(doc.stat(), Doc::NEW);
+    QCOMPARE(doc.pageCount(), 0);
+}
+
+void tst_Doc::loads_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("made here") << m_pdf << 3;
+    QTest::newRow("debian manual") << "/usr/share/doc/libtasn1-doc/libtasn1.pdf" << 36;
+}
+
+void tst_Doc::loads()
+{
+    QFETCH(QString, file);
+    QFETCH(int, pages);
+    if (!QFile::exists(file))
+        QSKIP("libtasn1-doc is not installed");
+    QObject list;
+    Doc doc(fileUrl(file), &list);
+    QCOMPARE(doc.pageCount(), pages);
+    QVERIFY(doc.isLocalPdf());
+    // The loaded document and its search belong to the list, not to the Doc.
+    QCOMPARE(doc.pdfDocument()->parent(), &list);
+    QCOMPARE(doc.pdfSearchModel()->parent(), &list);
+    QCOMPARE(doc.pdfSearchModel()->document(), doc.pdfDocument());
+}
+
+void tst_Doc::searchOutlivesDocButStopsReporting()
+{
+    QObject list;
+    auto *doc = new Doc(fileUrl(m_pdf), &list);
+    QPdfSearchModel *search = doc->pdfSearchModel();
+    QSignalSpy reported(doc, &Doc::pdfSearchResultsAdded);
+    QSignalSpy inserted(search, &QAbstractItemModel::rowsInserted);
+    search->setSearchString(QStringLiteral("copper"));
+    QVERIFY(reported.wait(5000));
+    QCOMPARE(reported.first().at(0).value<Doc *>(), doc);
+
+    // The search goes on page by page after its Doc is gone; nothing may reach the dead Doc.
+    const int before = inserted.size();
+    delete doc;
+    QTRY_VERIFY_WITH_TIMEOUT(inserted.size() > before, 5000);
+}
+
+QTEST_MAIN(tst_Doc)
+#include "tst_doc.moc"

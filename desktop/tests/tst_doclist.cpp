@@ -1,0 +1,618 @@
+#include "chat.h"
+#include "doc.h"
+#include "doclist.h"
+#include "docproxylist.h"
+#include "llmclient.h"
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QPdfDocument>
+#include <QPdfSearchModel>
+#include <QQmlEngine>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include <csignal>
+
+using namespace TestEnvironment;
+
+namespace {
+
+QStringList paragraphs(int count, const QString &tag)
+{
+    QStringList result;
+    for (int i = 0; i < count; ++i)
+        result.append(QStringLiteral("Paragraph %1 of %2 describes its own item in plain words.")
+                          .arg(i)
+                          .arg(tag));
+    return result;
+}
+
+// The "chunks" messages the service received, in order.
+QList<QJsonArray> batches(const OnlineService &service)
+{
+    QList<QJsonArray> result;
+    for (const QString &text : service.received(QStringLiteral("chunks")))
+        result.append(QJsonDocument::fromJson(text.toUtf8()).object().value("chunks").toArray());
+    return result;
+}
+
+QList<int> sizes(const QList<QJsonArray> &arrays)
+{
+    QList<int> result;
+    for (const QJsonArray &array : arrays)
+        result.append(int(array.size()));
+    return result;
+}
+
+QStringList names(const DocList &docs)
+{
+    QStringList result;
+    for (int row = 0; row < docs.rowCount(); ++row)
+        result.append(docs.index(row).data(DocList::DocNameRole).toString());
+    return result;
+}
+
+// The online back end: the service stand-in and the main window's WebSocket item.
+struct Online
+{
+    explicit Online(Chat &chat)
+        : service()
+    {
+        socket = createWebSocket(engine, service.url(), &chat);
+        chat.setSocket(socket);
+    }
+    bool open() const { return socket && waitForStatus(socket, LLMClient::Open); }
+
+    OnlineService service;
+    QQmlEngine engine;
+    QObject *socket = nullptr;
+};
+
+} // namespace
+
+class tst_DocList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void dataByRole_data();
+    void dataByRole();
+    void docObjectsThroughProxy();
+    void doubleClicked_data();
+    void doubleClicked();
+    void highlightRef_data();
+    void highlightRef();
+    void delDataOutsideChangesNothing_data();
+    void delDataOutsideChangesNothing();
+    void delDataTellsSearchAndViewer();
+    void clearDocs();
+    void setProgress_data();
+    void setProgress();
+    void searchReachesListedDocsOnly();
+    void deletedRowReportsNoMoreSearchResults();
+    void debianManualIsListed();
+
+    void batchesAndProgress();
+    void otherFilesArePassedOver();
+    void pathsListedOrQueuedAreNotAddedAgain();
+    void secondDropDuringRun();
+    void misbehavingScrivex_data();
+    void misbehavingScrivex();
+    void unsentBatchLeavesDocumentOut();
+    void serverDeathLeavesDocumentOut();
+
+private:
+    QString pdf(const QString &name, const QList<QStringList> &pages);
+    bool ingest(Chat &chat, const QStringList &urls);
+
+    QTemporaryDir m_root;
+    std::unique_ptr<Chat> m_listed;
+    std::unique_ptr<Online> m_listedOnline;
+    QStringList m_listedUrls;
+    QList<int> m_progress;
+};
+
+void tst_DocList::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    isolate(m_root);
+    qRegisterMetaType<QPdfDocument *>();
+    qRegisterMetaType<const QPdfDocument *>();
+    QDir(m_root.path()).mkdir(QStringLiteral("pdfs"));
+
+    // A list of two documents that the read-only tests share.
+    m_listed = std::make_unique<Chat>();
+    m_listedOnline = std::make_unique<Online>(*m_listed);
+    QVERIFY(m_listedOnline->open());
+    m_listedUrls = { pdf(QStringLiteral("first.pdf"), { paragraphs(2, "first") }),
+        pdf(QStringLiteral("second.pdf"), { paragraphs(1, "second") }) };
+    QVERIFY(ingest(*m_listed, m_listedUrls));
+    QCOMPARE(m_listed->docs()->rowCount(), 2);
+}
+
+void tst_DocList::init()
+{
+    clearSettings();
+}
+
+QString tst_DocList::pdf(const QString &name, const QList<QStringList> &pages)
+{
+    const QString path = QDir(m_root.filePath(QStringLiteral("pdfs"))).filePath(name);
+    writePdf(path, pages);
+    return fileUrl(path);
+}
+
+bool tst_DocList::ingest(Chat &chat, const QStringList &urls)
+{
+    m_progress.clear();
+    QObject context;
+    connect(chat.docs(), &DocList::progressChanged, &context,
+        [&] { m_progress.append(chat.docs()->progress()); });
+    chat.docs()->addDataList(urls);
+    return QTest::qWaitFor([&] { return !chat.docs()->isIngesting(); }, 60000);
+}
+
+void tst_DocList::dataByRole_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QVariant>("expected");
+    QTest::newRow("name") << 0 << int(DocList::DocNameRole) << QVariant("first.pdf");
+    QTest::newRow("path") << 1 << int(DocList::DocPathRole) << QVariant(m_listedUrls.value(1));
+    QTest::newRow("stat") << 1 << int(DocList::DocStatRole) << QVariant(int(Doc::INGESTED));
+    QTest::newRow("role 257") << 0 << 257 << QVariant();
+    QTest::newRow("display role") << 0 << int(Qt::DisplayRole) << QVariant();
+    QTest::newRow("row -1") << -1 << int(DocList::DocNameRole) << QVariant();
+    QTest::newRow("row count") << 2 << int(DocList::DocNameRole) << QVariant();
+}
+
+void tst_DocList::dataByRole()
+{
+    QFETCH(int, row);
+    QFETCH(int, role);
+    QFETCH(QVariant, expected);
+    DocList *docs = m_listed->docs();
+    const QVariant value = docs->data(docs->index(row, 0), role);
+    QCOMPARE(value, expected);
+    QCOMPARE(value.typeId(), expected.typeId());
+}
+
+void tst_DocList::docObjectsThroughProxy()
+{
+    DocList *docs = m_listed->docs();
+    DocProxyList *proxy = m_listed->docsProxy();
+    QCOMPARE(proxy->count(), 2);
+    const QHash<int, QByteArray> roles { { DocList::DocNameRole, "name" },
+        { DocList::DocPathRole, "path" }, { DocList::DocStatRole, "stat" },
+        { DocList::DocObjectRole, "docObject" } };
+    QCOMPARE(docs->roleNames(), roles);
+    for (int row = 0; row < 2; ++row) {
+        Doc *doc = docs->index(row).data(DocList::DocObjectRole).value<Doc *>();
+        QVERIFY(doc);
+        QCOMPARE(doc->path(), m_listedUrls.at(row));
+        QCOMPARE(proxy->get(row), doc);
+    }
+    QCOMPARE(proxy->get(-1), nullptr);
+    QCOMPARE(proxy->get(2), nullptr);
+}
+
+void tst_DocList::doubleClicked_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::newRow("first") << 0;
+    QTest::newRow("second") << 1;
+    QTest::newRow("-1") << -1;
+    QTest::newRow("count") << 2;
+}
+
+void tst_DocList::doubleClicked()
+{
+    QFETCH(int, row);
+    DocList *docs = m_listed->docs();
+    QSignalSpy opened(docs, &DocList::pdfDoubleClicked);
+    docs->doubleClicked(row);
+    if (row < 0 || row >= docs->rowCount()) {
+        QCOMPARE(opened.size(), 0);
+        return;
+    }
+    Doc *doc = m_listed->docsProxy()->get(row);
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(opened.first().at(0).value<QPdfDocument *>(), doc->pdfDocument());
+    QCOMPARE(opened.first().at(1).toString(), doc->name());
+}
+
+void tst_DocList::highlightRef_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("listed") << m_listedUrls.value(1) << true;
+    QTest::newRow("local path of a listed one")
+        << QUrl(m_listedUrls.value(1)).toLocalFile() << false;
+    QTest::newRow("not listed") << "file:///nowhere.pdf" << false;
+}
+
+void tst_DocList::highlightRef()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, shown);
+    DocList *docs = m_listed->docs();
+    QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
+    // A click on a reference of an answer arrives through the assistant user.
+    emit m_listed->openedChatUser()->highlightRef(Chunk(path, 0, 1, 2, 3, 4));
+    QCOMPARE(highlighted.size(), shown ? 1 : 0);
+    if (!shown)
+        return;
+    QCOMPARE(highlighted.first().at(0).value<QPdfDocument *>(),
+        m_listed->docsProxy()->get(1)->pdfDocument());
+    QCOMPARE(highlighted.first().at(1).toString(), QStringLiteral("second.pdf"));
+    QCOMPARE(highlighted.first().at(2).value<Chunk>().rect(), QRectF(1, 2, 3, 4));
+}
+
+void tst_DocList::delDataOutsideChangesNothing_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::newRow("-1") << -1;
+    QTest::newRow("count") << 2;
+}
+
+void tst_DocList::delDataOutsideChangesNothing()
+{
+    QFETCH(int, row);
+    DocList *docs = m_listed->docs();
+    QSignalSpy removed(docs, &QAbstractItemModel::rowsAboutToBeRemoved);
+    QSignalSpy deleted(docs, &DocList::docDeleted);
+    QSignalSpy closed(docs, &DocList::closeDoc);
+    docs->delData(row);
+    QCOMPARE(docs->rowCount(), 2);
+    QCOMPARE(removed.size() + deleted.size() + closed.size(), 0);
+}
+
+void tst_DocList::delDataTellsSearchAndViewer()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    QVERIFY(ingest(chat, m_listedUrls));
+    DocList *docs = chat.docs();
+    QPdfDocument *first = chat.docsProxy()->get(0)->pdfDocument();
+    QSignalSpy deleted(docs, &DocList::docDeleted);
+    QSignalSpy closed(docs, &DocList::closeDoc);
+    QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
+    QSignalSpy countChanged(chat.docsProxy(), &DocProxyList::countChanged);
+
+    docs->delData(0);
+    QCOMPARE(names(*docs), QStringList { QStringLiteral("second.pdf") });
+    QCOMPARE(deleted.size(), 1);
+    QCOMPARE(deleted.first().first().toString(), m_listedUrls.first());
+    QCOMPARE(closed.size(), 1);
+    QCOMPARE(closed.first().first().value<const QPdfDocument *>(), first);
+    QCOMPARE(countChanged.size(), 1);
+    // The viewer may still hold the document: it outlives its row.
+    QCOMPARE(first->pageCount(), 1);
+    docs->highlightRef(Chunk(m_listedUrls.first(), 0, 0, 0, 1, 1));
+    QCOMPARE(highlighted.size(), 0);
+}
+
+void tst_DocList::clearDocs()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    DocList *docs = chat.docs();
+    QSignalSpy reset(docs, &QAbstractItemModel::modelReset);
+    QSignalSpy removed(docs, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy closed(docs, &DocList::closeDocs);
+    QSignalSpy deleted(docs, &DocList::docsDeleted);
+    docs->clearDocs();
+    QCOMPARE(reset.size() + removed.size() + closed.size() + deleted.size(), 0);
+
+    QVERIFY(ingest(chat, m_listedUrls));
+    docs->clearDocs();
+    QCOMPARE(docs->rowCount(), 0);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(closed.size(), 1);
+    QCOMPARE(deleted.size(), 1);
+    // A cleared path can be added again.
+    QVERIFY(ingest(chat, { m_listedUrls.first() }));
+    QCOMPARE(names(*docs), QStringList { QStringLiteral("first.pdf") });
+}
+
+void tst_DocList::setProgress_data()
+{
+    QTest::addColumn<QList<int>>("writes");
+    QTest::addColumn<int>("announced");
+    QTest::newRow("0 twice") << QList<int> { 0, 0 } << 2;
+    QTest::newRow("50 twice") << QList<int> { 50, 50 } << 1;
+    QTest::newRow("50, 0, 0, 100") << QList<int> { 50, 0, 0, 100 } << 4;
+}
+
+void tst_DocList::setProgress()
+{
+    QFETCH(QList<int>, writes);
+    QFETCH(int, announced);
+    DocList docs;
+    QSignalSpy changed(&docs, &DocList::progressChanged);
+    for (int value : writes)
+        docs.setProgress(value);
+    QCOMPARE(changed.size(), announced);
+    QCOMPARE(docs.progress(), writes.last());
+}
+
+void tst_DocList::searchReachesListedDocsOnly()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    QVERIFY(ingest(chat, { m_listedUrls.first() }));
+    DocList *docs = chat.docs();
+    QSignalSpy changed(docs, &DocList::searchStringChanged);
+    QSignalSpy results(docs, &DocList::pdfSearchResultsAdded);
+
+    docs->setSearchString(QStringLiteral("paragraph"));
+    docs->setSearchString(QStringLiteral("paragraph"));
+    QCOMPARE(changed.size(), 1);
+    Doc *first = chat.docsProxy()->get(0);
+    QCOMPARE(first->pdfSearchModel()->searchString(), QStringLiteral("paragraph"));
+    QVERIFY(results.wait(5000));
+    QCOMPARE(results.first().at(0).value<Doc *>(), first);
+
+    QVERIFY(ingest(chat, { m_listedUrls.last() }));
+    QCOMPARE(chat.docsProxy()->get(1)->pdfSearchModel()->searchString(), QString());
+}
+
+void tst_DocList::deletedRowReportsNoMoreSearchResults()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    QList<QStringList> pages;
+    for (int page = 0; page < 6; ++page)
+        pages.append(paragraphs(1, QStringLiteral("page %1").arg(page)));
+    QVERIFY(ingest(chat, { pdf(QStringLiteral("six pages.pdf"), pages) }));
+    DocList *docs = chat.docs();
+    QPdfSearchModel *search = chat.docsProxy()->get(0)->pdfSearchModel();
+    QSignalSpy results(docs, &DocList::pdfSearchResultsAdded);
+    docs->setSearchString(QStringLiteral("paragraph"));
+    QVERIFY(results.wait(5000));
+
+    docs->delData(0);
+    results.clear();
+    // The search model goes on through the pages after its row is gone.
+    QTRY_COMPARE_WITH_TIMEOUT(search->rowCount(QModelIndex()), 6, 10000);
+    QCOMPARE(results.size(), 0);
+}
+
+void tst_DocList::debianManualIsListed()
+{
+    const QString manual = QStringLiteral("/usr/share/doc/libtasn1-doc/libtasn1.pdf");
+    if (!QFile::exists(manual))
+        QSKIP("libtasn1-doc is not installed");
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString url = fileUrl(manual);
+    QVERIFY(ingest(chat, { url }));
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("libtasn1.pdf") });
+    QCOMPARE(m_progress.first(), 0);
+    QCOMPARE(m_progress.last(), 100);
+
+    int chunks = 0;
+    for (const QJsonArray &batch : batches(online.service)) {
+        QVERIFY(batch.size() <= DocList::MaxChunksPerBatch);
+        for (const QJsonValue &value : batch) {
+            const QJsonObject chunk = value.toObject();
+            QCOMPARE(chunk.value("doc").toString(), url);
+            QVERIFY(chunk.value("page").toInt() < 36);
+            ++chunks;
+        }
+    }
+    QVERIFY2(chunks > 36, qPrintable(QString::number(chunks)));
+}
+
+void tst_DocList::batchesAndProgress()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    // Ten pages: 100 paragraphs on pages 0 to 4, one on each of pages 5 to 9.
+    QList<QStringList> first;
+    for (int page = 0; page < 10; ++page)
+        first.append(paragraphs(page < 5 ? 20 : 1, QStringLiteral("first %1").arg(page)));
+    // Thirty pages: 250 paragraphs on pages 20 to 29.
+    QList<QStringList> second;
+    for (int page = 0; page < 30; ++page)
+        second.append(
+            page < 20 ? QStringList() : paragraphs(25, QStringLiteral("second %1").arg(page)));
+    const QStringList urls { pdf(QStringLiteral("ten.pdf"), first),
+        pdf(QStringLiteral("thirty.pdf"), second) };
+
+    QVERIFY(ingest(chat, urls));
+    QCOMPARE(m_progress, (QList<int> { 0, 10, 23, 25, 83, 93, 98, 100 }));
+    QCOMPARE(names(*chat.docs()), (QStringList { "ten.pdf", "thirty.pdf" }));
+
+    const QList<QJsonArray> sent = batches(online.service);
+    QCOMPARE(sizes(sent), (QList<int> { 100, 5, 100, 100, 50 }));
+    for (int b = 0; b < sent.size(); ++b) {
+        for (const QJsonValue &value : sent.at(b)) {
+            const QJsonObject chunk = value.toObject();
+            QCOMPARE(chunk.value("doc").toString(), urls.at(b < 2 ? 0 : 1));
+            QCOMPARE(chunk.value("type").toString(), QStringLiteral("chunk"));
+            QCOMPARE(chunk.value("index").toInteger(-1), 0);
+        }
+    }
+    // Each batch leaves only after the ACK of the one before.
+    QStringList order;
+    for (const QString &line : online.service.log()) {
+        if (line.startsWith(QLatin1String("<< ")) && line.contains(QLatin1String("\"chunks\"")))
+            order.append(QStringLiteral("chunks"));
+        else if (line == QLatin1String(">> {\"type\":\"ACK\"}"))
+            order.append(QStringLiteral("ACK"));
+    }
+    QCOMPARE(
+        order.join(' '), QStringLiteral("chunks ACK chunks ACK chunks ACK chunks ACK chunks ACK"));
+}
+
+void tst_DocList::otherFilesArePassedOver()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString text = m_root.filePath(QStringLiteral("pdfs/notes.txt"));
+    QFile file(text);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Paragraph of plain text.\n");
+    file.close();
+    const QString broken = m_root.filePath(QStringLiteral("pdfs/broken.pdf"));
+    QVERIFY(QFile::copy(text, broken));
+
+    QVERIFY(ingest(chat,
+        { fileUrl(text), QStringLiteral("https://example.org/remote.pdf"), m_listedUrls.first(),
+            fileUrl(broken) }));
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("first.pdf") });
+    QCOMPARE(m_progress.first(), 0);
+    QCOMPARE(m_progress.last(), 100);
+
+    // A run whose documents have no pages at all still ends at 100.
+    QVERIFY(ingest(chat, { fileUrl(text), fileUrl(broken) }));
+    QCOMPARE(m_progress.first(), 0);
+    QCOMPARE(m_progress.last(), 100);
+    QCOMPARE(chat.docs()->rowCount(), 1);
+}
+
+void tst_DocList::pathsListedOrQueuedAreNotAddedAgain()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString url = m_listedUrls.first();
+    QVERIFY(ingest(chat, { url, url }));
+    QCOMPARE(chat.docs()->rowCount(), 1);
+    QCOMPARE(batches(online.service).size(), 1);
+
+    QSignalSpy progress(chat.docs(), &DocList::progressChanged);
+    chat.docs()->addDataList({ url });
+    QVERIFY(!chat.docs()->isIngesting());
+    QCOMPARE(progress.size(), 0);
+    QCOMPARE(chat.docs()->rowCount(), 1);
+}
+
+void tst_DocList::secondDropDuringRun()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    QList<QStringList> pages;
+    for (int page = 0; page < 5; ++page)
+        pages.append(paragraphs(25, QStringLiteral("early %1").arg(page)));
+    const QString early = pdf(QStringLiteral("early.pdf"), pages);
+    const QString late = m_listedUrls.last();
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("already running")));
+
+    m_progress.clear();
+    chat.docs()->addDataList({ early });
+    QVERIFY(chat.docs()->isIngesting());
+    QVERIFY(ingest(chat, { late }));
+    QCOMPARE(names(*chat.docs()), (QStringList { "early.pdf", "second.pdf" }));
+    const QList<QJsonArray> sent = batches(online.service);
+    QCOMPARE(sizes(sent), (QList<int> { 100, 25, 1 }));
+    for (int b = 0; b < sent.size(); ++b) {
+        for (const QJsonValue &value : sent.at(b))
+            QCOMPARE(value.toObject().value("doc").toString(), b < 2 ? early : late);
+    }
+}
+
+void tst_DocList::misbehavingScrivex_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("chunksSent");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("crash after two chunks") << "crash.pdf" << 2 << false;
+    QTest::newRow("silent after one chunk") << "hang.pdf" << 1 << false;
+    QTest::newRow("exit code 3") << "fail.pdf" << 0 << false;
+    QTest::newRow("objects cut and joined by the pipe") << "split.pdf" << 3 << true;
+}
+
+void tst_DocList::misbehavingScrivex()
+{
+    QFETCH(QString, name);
+    QFETCH(int, chunksSent);
+    QFETCH(bool, listed);
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    chat.docs()->setScrivexTimeout(1000);
+    const QString url = pdf(name, { paragraphs(1, name) });
+    const QString good = m_listedUrls.last();
+
+    QVERIFY(ingest(chat, { url, good }));
+    const QStringList expected = listed ? QStringList { name, QStringLiteral("second.pdf") }
+                                        : QStringList { QStringLiteral("second.pdf") };
+    QCOMPARE(names(*chat.docs()), expected);
+    int fromIt = 0;
+    for (const QJsonArray &batch : batches(online.service)) {
+        for (const QJsonValue &value : batch)
+            fromIt += value.toObject().value("doc").toString() == url ? 1 : 0;
+    }
+    QCOMPARE(fromIt, chunksSent);
+    QCOMPARE(m_progress.last(), 100);
+}
+
+void tst_DocList::unsentBatchLeavesDocumentOut()
+{
+    // No WebSocket is open, so no batch can leave.
+    Chat chat;
+    const QString blank = pdf(QStringLiteral("blank.pdf"), { QStringList() });
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression(QStringLiteral("not connected; left out")));
+    QVERIFY(ingest(chat, { m_listedUrls.first(), blank }));
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("blank.pdf") });
+    QCOMPARE(m_progress.last(), 100);
+}
+
+void tst_DocList::serverDeathLeavesDocumentOut()
+{
+    const QString models = makeModelFolder(m_root.path());
+    storeSetting(QStringLiteral("localAI"), true);
+    storeSetting(QStringLiteral("oraculdDir"), QDir::toNativeSeparators(models));
+    storeSetting(QStringLiteral("ansLLM"), QStringLiteral("answer"));
+    storeSetting(QStringLiteral("retLLM"), QStringLiteral("retrieval"));
+    Chat chat;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        chat.llmClient()->findChild<QLocalSocket *>()->state() == QLocalSocket::ConnectedState,
+        30000);
+    QList<QStringList> pages;
+    for (int page = 0; page < 5; ++page)
+        pages.append(paragraphs(25, QStringLiteral("doomed %1").arg(page)));
+    const QString doomed = pdf(QStringLiteral("doomed.pdf"), pages);
+    const QString blank = pdf(QStringLiteral("blank after.pdf"), { QStringList() });
+
+    // The server dies right after the first batch has left, before it can answer.
+    QObject context;
+    connect(chat.docs(), &DocList::progressChanged, &context, [&] {
+        if (chat.docs()->progress() <= 0 || chat.docs()->progress() >= 100)
+            return;
+        // Once the server is gone its pid reads 0, and kill(0) would hit our own process group.
+        const qint64 pid = chat.llmClient()->findChild<QProcess *>()->processId();
+        if (pid > 0)
+            ::kill(pid_t(pid), SIGKILL);
+    });
+    QVERIFY(ingest(chat, { doomed, blank }));
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("blank after.pdf") });
+    QCOMPARE(m_progress.last(), 100);
+}
+
+QTEST_MAIN(tst_DocList)
+#include "tst_doclist.moc"

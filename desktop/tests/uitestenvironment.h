@@ -1,0 +1,39 @@
+#ifndef UITESTENVIRONMENT_H
+#define UITESTENVIRONMENT_H
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+class QObject;
+class QQuickItem;
+class QQuickWindow;
+
+// What the UI tests share: a private process environment, the demo settings, and ways to reach
+// and photograph the real window.
+namespace UiTestEnvironment {
+
+// Points TMPDIR, HOME and the XDG folders at a fresh private folder, turns on the test mode of
+// QStandardPaths and puts the build's programs first on PATH. Call before any Qt object exists.
+void isolate();
+QString privateRoot();
+
+// Stores the settings of the demo configuration: local mode, a model folder with the demo models,
+// and both of them chosen.
+void storeLocalDemoSettings();
+
+QString modelsDir();
+QString answerSentence();
+
+QQuickWindow *mainWindow();
+QQuickItem *findItem(QObject *root, const QString &objectName);
+QObject *findObject(QObject *root, const QString &objectName);
+// Every item of that name in the visual tree below root, in tree order.
+QList<QQuickItem *> findItems(QQuickItem *root, const QString &objectName);
+
+// Saves the window's picture as <name>.png in the test output folder and returns it.
+QImage saveScreenshot(QQuickWindow *window, const QString &name);
+
+} // namespace UiTestEnvironment
+
+#endif // UITESTENVIRONMENT_H
