@@ -1,5 +1,8 @@
 #include "testenvironment.h"
 
+#include "chat.h"
+#include "llmclient.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -208,4 +211,19 @@ bool waitForStatus(QObject *webSocket, int status, int timeoutMs)
 {
     return QTest::qWaitFor(
         [&] { return webSocket->property("status").toInt() == status; }, timeoutMs);
+}
+
+Online::Online(Chat &chat, const QStringList &arguments)
+    : service(arguments)
+    , engine(std::make_unique<QQmlEngine>())
+{
+    socket = createWebSocket(*engine, service.url(), &chat);
+    chat.setSocket(socket);
+}
+
+Online::~Online() = default;
+
+bool Online::open() const
+{
+    return socket && waitForStatus(socket, LLMClient::Open);
 }

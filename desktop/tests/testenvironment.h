@@ -2,6 +2,8 @@
 #define TESTENVIRONMENT_H
 
 #include <QList>
+
+#include <memory>
 #include <QObject>
 #include <QProcess>
 #include <QRectF>
@@ -9,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class Chat;
 class QQmlEngine;
 
 // What the document and chat tests share: a private home for settings, temporary files and the
@@ -67,5 +70,17 @@ private:
 // The WebSocket item the main window hands to Chat, made from QML as the window makes it.
 QObject *createWebSocket(QQmlEngine &engine, const QString &url, QObject *receiver);
 bool waitForStatus(QObject *webSocket, int status, int timeoutMs = 10000);
+
+// The online back end of a Chat: the service stand-in and a WebSocket item connected to it.
+struct Online
+{
+    explicit Online(Chat &chat, const QStringList &arguments = {});
+    ~Online();
+    bool open() const;
+
+    OnlineService service;
+    std::unique_ptr<QQmlEngine> engine;
+    QObject *socket = nullptr;
+};
 
 #endif // TESTENVIRONMENT_H

@@ -115,22 +115,6 @@ QJsonObject source(const QString &doc, int page)
             { QStringLiteral("height"), 4 } } } };
 }
 
-// The online back end: the service stand-in and the main window's WebSocket item.
-struct Online
-{
-    explicit Online(Chat &chat, const QStringList &arguments = {})
-        : service(arguments)
-    {
-        socket = createWebSocket(engine, service.url(), &chat);
-        chat.setSocket(socket);
-    }
-    bool open() const { return socket && waitForStatus(socket, LLMClient::Open); }
-
-    OnlineService service;
-    QQmlEngine engine;
-    QObject *socket = nullptr;
-};
-
 } // namespace
 
 class tst_Chat : public QObject

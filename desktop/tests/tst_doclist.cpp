@@ -62,22 +62,6 @@ QStringList names(const DocList &docs)
     return result;
 }
 
-// The online back end: the service stand-in and the main window's WebSocket item.
-struct Online
-{
-    explicit Online(Chat &chat)
-        : service()
-    {
-        socket = createWebSocket(engine, service.url(), &chat);
-        chat.setSocket(socket);
-    }
-    bool open() const { return socket && waitForStatus(socket, LLMClient::Open); }
-
-    OnlineService service;
-    QQmlEngine engine;
-    QObject *socket = nullptr;
-};
-
 } // namespace
 
 class tst_DocList : public QObject
