@@ -6,7 +6,7 @@
 #include "docproxylist.h"
 #include "llmclient.h"
 #include "message.h"
-#include "uitestenvironment.h"
+#include "demoprogram.h"
 
 #include <QLocalSocket>
 #include <QPointer>
@@ -195,13 +195,7 @@ void tst_Application::quittingEndsTheServerBeforeTheObjectsGo()
 
 int main(int argc, char **argv)
 {
-    isolate();
-    storeLocalDemoSettings();
-    qputenv("QUORVANE_SERVICE_URL", "ws://127.0.0.1:9/elsewhere");
-    Application::prepare();
-    Application app(argc, argv);
-    tst_Application test;
-    return QTest::qExec(&test, argc, argv);
+    return runInDemoProgram<tst_Application>(argc, argv, QByteArrayLiteral("ws://127.0.0.1:9/elsewhere"));
 }
 
 #include "tst_application.moc"

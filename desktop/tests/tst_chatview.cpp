@@ -3,7 +3,7 @@
 #include "chatlist.h"
 #include "llmclient.h"
 #include "message.h"
-#include "uitestenvironment.h"
+#include "demoprogram.h"
 #include "user.h"
 
 #include <tessellum/chunk.h>
@@ -388,14 +388,8 @@ void tst_ChatView::emptyFieldSendsNothingButABlankIsSent()
 
 int main(int argc, char **argv)
 {
-    isolate();
-    storeLocalDemoSettings();
     // No online service in these cases; the window's WebSocket finds nobody.
-    qputenv("QUORVANE_SERVICE_URL", "ws://127.0.0.1:9/connection");
-    Application::prepare();
-    Application app(argc, argv);
-    tst_ChatView test;
-    return QTest::qExec(&test, argc, argv);
+    return runInDemoProgram<tst_ChatView>(argc, argv);
 }
 
 #include "tst_chatview.moc"

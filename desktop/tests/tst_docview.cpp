@@ -4,7 +4,7 @@
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
-#include "uitestenvironment.h"
+#include "demoprogram.h"
 
 #include "testpdf.h"
 
@@ -304,14 +304,8 @@ void tst_DocView::removingTheLastRowShowsTheTitleAgain()
 
 int main(int argc, char **argv)
 {
-    isolate();
-    storeLocalDemoSettings();
     // No online service in these cases; the window's WebSocket finds nobody.
-    qputenv("QUORVANE_SERVICE_URL", "ws://127.0.0.1:9/connection");
-    Application::prepare();
-    Application app(argc, argv);
-    tst_DocView test;
-    return QTest::qExec(&test, argc, argv);
+    return runInDemoProgram<tst_DocView>(argc, argv);
 }
 
 #include "tst_docview.moc"

@@ -135,6 +135,14 @@ public:
     QStringList texts;
 };
 
+// The two kinds of server a stop is tried on.
+void addServerRows()
+{
+    QTest::addColumn<bool>("stubborn");
+    QTest::newRow("server ends when asked") << false;
+    QTest::newRow("server ignores the request") << true;
+}
+
 } // namespace
 
 class tst_LLMClient : public QObject
@@ -170,6 +178,9 @@ private:
     QString stubbornReadyFile() const;
     void waitUntilStubborn(LLMClient &client);
     void waitForGreeting(LLMClient &client, QSignalSpy &spy, int greetings = 1);
+    // Starts a run of the real server, or of one that ignores the terminate request, and waits
+    // until it is up.
+    void startServerRun(LLMClient &client, QSignalSpy &received, bool stubborn);
     QObject *createSocketItem(QQmlEngine &engine, const QUrl &url, bool active);
 
     QTemporaryDir m_tmp;
@@ -233,6 +244,18 @@ void tst_LLMClient::useStubbornServer()
 QString tst_LLMClient::stubbornReadyFile() const
 {
     return QDir(m_fakeBin.path()).filePath(QStringLiteral("ready"));
+}
+
+void tst_LLMClient::startServerRun(LLMClient &client, QSignalSpy &received, bool stubborn)
+{
+    if (stubborn)
+        useStubbornServer();
+    useModels(client);
+    client.setLocal(true);
+    if (stubborn)
+        waitUntilStubborn(client);
+    else
+        waitForGreeting(client, received);
 }
 
 void tst_LLMClient::waitUntilStubborn(LLMClient &client)
@@ -436,26 +459,19 @@ void tst_LLMClient::switchingOffWhileStartingEndsTheServer()
 
 void tst_LLMClient::switchingOffAndOnAgainKeepsTheNewRun_data()
 {
-    QTest::addColumn<bool>("stubborn");
-    QTest::newRow("server ends when asked") << false;
-    QTest::newRow("server ignores the request") << true;
+    addServerRows();
 }
 
 void tst_LLMClient::switchingOffAndOnAgainKeepsTheNewRun()
 {
     QFETCH(bool, stubborn);
-    if (stubborn)
-        useStubbornServer();
     LLMClient client;
-    useModels(client);
     QSignalSpy received(&client, &LLMClient::messageReceived);
     QSignalSpy ended(&client, &LLMClient::serverEnded);
-    client.setLocal(true);
+    startServerRun(client, received, stubborn);
+    if (QTest::currentTestFailed())
+        return;
     QProcess *process = processOf(client);
-    if (stubborn)
-        waitUntilStubborn(client);
-    else
-        waitForGreeting(client, received);
     const qint64 firstRun = process->processId();
 
     QElapsedTimer sinceOff;
@@ -488,25 +504,18 @@ void tst_LLMClient::switchingOffAndOnAgainKeepsTheNewRun()
 
 void tst_LLMClient::stopServerEndsTheServer_data()
 {
-    QTest::addColumn<bool>("stubborn");
-    QTest::newRow("server ends when asked") << false;
-    QTest::newRow("server ignores the request") << true;
+    addServerRows();
 }
 
 void tst_LLMClient::stopServerEndsTheServer()
 {
     QFETCH(bool, stubborn);
-    if (stubborn)
-        useStubbornServer();
     LLMClient client;
-    useModels(client);
     QSignalSpy received(&client, &LLMClient::messageReceived);
-    client.setLocal(true);
+    startServerRun(client, received, stubborn);
+    if (QTest::currentTestFailed())
+        return;
     QProcess *process = processOf(client);
-    if (stubborn)
-        waitUntilStubborn(client);
-    else
-        waitForGreeting(client, received);
 
     QSignalSpy ended(&client, &LLMClient::serverEnded);
     QElapsedTimer timer;

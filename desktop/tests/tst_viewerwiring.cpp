@@ -5,7 +5,7 @@
 #include "doclist.h"
 #include "llmclient.h"
 #include "message.h"
-#include "uitestenvironment.h"
+#include "demoprogram.h"
 #include "user.h"
 
 #include "testpdf.h"
@@ -431,14 +431,8 @@ void tst_ViewerWiring::deletingTheShownDocumentClosesTheViewer()
 
 int main(int argc, char **argv)
 {
-    isolate();
-    storeLocalDemoSettings();
     // No online service in these cases; the window's WebSocket finds nobody.
-    qputenv("QUORVANE_SERVICE_URL", "ws://127.0.0.1:9/connection");
-    Application::prepare();
-    Application app(argc, argv);
-    tst_ViewerWiring test;
-    return QTest::qExec(&test, argc, argv);
+    return runInDemoProgram<tst_ViewerWiring>(argc, argv);
 }
 
 #include "tst_viewerwiring.moc"
