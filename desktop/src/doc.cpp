@@ -1,5 +1,7 @@
 #include "doc.h"
 
+#include <folioscope/folioscope.h>
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QPdfDocument>
@@ -17,6 +19,7 @@ Doc::Doc(const QString &path, QObject *parent)
     m_pdfSearchModel = new QPdfSearchModel(parent);
     m_pdfSearchModel->setDocument(m_pdfDocument);
 
+    m_pdfDocument->setProperty(Folioscope::SourceFileProperty, localPath());
     if (m_pdfDocument->load(localPath()) != QPdfDocument::Error::None)
         qDebug() << "Doc could not be loaded";
 

@@ -40,6 +40,9 @@ int PdfLinkModel::page() const
 
 void PdfLinkModel::setPage(int page)
 {
+    // The document's owner may name its file after loading it.
+    if (pdfSourceFile(pdfDocument) != sourceFile)
+        reload();
     // The view sets the page on every paint: only a change rereads the links.
     if (page == currentPage)
         return;
@@ -72,10 +75,10 @@ void PdfLinkModel::reload()
 {
     beginResetModel();
     source.reset();
-    const QString file = pdfSourceFile(pdfDocument);
-    if (!file.isEmpty()) {
+    sourceFile = pdfSourceFile(pdfDocument);
+    if (!sourceFile.isEmpty()) {
         const QByteArray password = pdfDocument->password().toUtf8();
-        source = Poppler::Document::load(file, password, password);
+        source = Poppler::Document::load(sourceFile, password, password);
         if (source && source->isLocked())
             source.reset();
     }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPointer>
 #include <QRectF>
+#include <QString>
 
 #include <memory>
 
@@ -43,6 +44,7 @@ private:
     void readLinks();
 
     QPointer<QPdfDocument> pdfDocument;
+    QString sourceFile;
     std::unique_ptr<Poppler::Document> source;
     int currentPage = 0;
     QList<QRectF> rectangles;

@@ -1,19 +1,13 @@
 #include "pdfsourcefile.h"
 
-#include <QPdfDocument>
+#include "folioscope/folioscope.h"
 
-// QtPdf 6.4 keeps the file name private and befriends its own link model's private class, the
-// one we stand in for; this class has no data and only this function, so nothing of Qt's
-// class of that name is touched.
-class QPdfLinkModelPrivate
-{
-public:
-    static QString sourceFileOf(const QPdfDocument *document) { return document->fileName(); }
-};
+#include <QPdfDocument>
+#include <QVariant>
 
 QString pdfSourceFile(const QPdfDocument *document)
 {
     if (!document || document->status() != QPdfDocument::Status::Ready)
         return QString();
-    return QPdfLinkModelPrivate::sourceFileOf(document);
+    return document->property(Folioscope::SourceFileProperty).toString();
 }

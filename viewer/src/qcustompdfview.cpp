@@ -47,16 +47,35 @@ QCustomPdfView::~QCustomPdfView() = default;
 
 void QCustomPdfView::open(QPdfDocument *document)
 {
+    // Selections and search hits are text of the document they were made on: shown over
+    // another document they would mark, and copy, words that are not there.
+    if (document != this->document())
+        dropDocumentText();
     disconnect(documentStatusConnection);
+    disconnect(documentDestroyedConnection);
     setDocument(document);
     linkModel->setDocument(document);
-    pageOrigins.setDocument(document);
-    // A document that becomes ready, or is loaded again, gets QPdfView's new layout: ours too.
+    textFrames.setDocument(document);
     if (document) {
+        // A document loaded again, or closed, shows other text or none; either way it gets
+        // QPdfView's new layout, and ours too.
         documentStatusConnection = connect(
-            document, &QPdfDocument::statusChanged, this, &QCustomPdfView::updateDocumentLayout);
+            document, &QPdfDocument::statusChanged, this, [this](QPdfDocument::Status status) {
+                if (status != QPdfDocument::Status::Ready)
+                    dropDocumentText();
+                updateDocumentLayout();
+            });
+        documentDestroyedConnection
+            = connect(document, &QObject::destroyed, this, &QCustomPdfView::dropDocumentText);
     }
     updateDocumentLayout();
+}
+
+void QCustomPdfView::dropDocumentText()
+{
+    selections.clear();
+    searchResults.clear();
+    viewport()->update();
 }
 
 QMargins QCustomPdfView::scaledMargins() const
@@ -182,13 +201,13 @@ QRect QCustomPdfView::toDocumentPixels(int page, const QRectF &rect) const
 
 QRectF QCustomPdfView::textRectOnPage(int page, const QRectF &rect) const
 {
-    return rect.translated(pageOrigins.textOffset(page));
+    return textFrames.textToPage(page).mapRect(rect);
 }
 
 QPdfSelection QCustomPdfView::selectOnPage(int page, const QPointF &start, const QPointF &end) const
 {
-    const QPointF offset = pageOrigins.textOffset(page);
-    return document()->getSelection(page, start - offset, end - offset);
+    const QTransform toText = textFrames.textToPage(page).inverted();
+    return document()->getSelection(page, toText.map(start), toText.map(end));
 }
 
 void QCustomPdfView::scrollToPageRect(int page, const QRectF &rect)
@@ -211,13 +230,29 @@ void QCustomPdfView::jumpToHighlights()
     scrollToPageRect(lowest->page(), lowest->rect());
 }
 
+int QCustomPdfView::documentWidth() const
+{
+    // The width the layout gives the pages and their margins at the current zoom.
+    const QPdfDocument *doc = document();
+    const double r = logicalDpi / 72.0;
+    const double z = zoomFactor();
+    int widest = 0;
+    for (int i = 0; i < doc->pageCount(); ++i)
+        widest = qMax(widest, (doc->pagePointSize(i) * r * z).toSize().width());
+    const QMargins margins = scaledMargins();
+    return widest + margins.left() + margins.right();
+}
+
 QSize QCustomPdfView::preferredSize() const
 {
     const QPdfDocument *doc = document();
     if (!doc || doc->pageCount() < 1)
         return QSize(300, 400);
-    return (doc->pagePointSize(0) * (logicalDpi / 72.0) * zoomFactor()).toSize()
-        + QSize(marginLeft + marginRight, marginTop + marginBottom);
+    const QSize firstPage = (doc->pagePointSize(0) * (logicalDpi / 72.0) * zoomFactor()).toSize();
+    // Wide enough for the pages beside the vertical scroll bar, so that no horizontal one
+    // shows and no page edge lies under the vertical one.
+    const int width = documentWidth() + verticalScrollBar()->sizeHint().width() + 2 * frameWidth();
+    return QSize(width, firstPage.height() + marginTop + marginBottom);
 }
 
 void QCustomPdfView::setHighlight(const Chunk &chunk)

@@ -1,7 +1,7 @@
 #ifndef QCUSTOMPDFVIEW_H
 #define QCUSTOMPDFVIEW_H
 
-#include "pdfpageorigins.h"
+#include "pdftextframes.h"
 
 #include <QHash>
 #include <QList>
@@ -43,7 +43,7 @@ public:
     void setSearchResults(QPdfSearchModel *model);
     void copySelectionToClipboard();
 
-    // A rectangle of QtPdf's text geometry (a search hit) moved onto the shown page.
+    // A rectangle of QtPdf's text geometry (a search hit) placed on the shown page.
     QRectF textRectOnPage(int page, const QRectF &rect) const;
 
 protected:
@@ -58,6 +58,8 @@ protected:
 
 private:
     QMargins scaledMargins() const;
+    int documentWidth() const;
+    void dropDocumentText();
     void applyScaledMargins();
     QSizeF pixelsPerPoint(int page) const;
     QRect pageRect(int page) const;
@@ -75,8 +77,9 @@ private:
     bool selecting;
     QHash<int, QRect> pageGeometries;
     PdfLinkModel *linkModel;
-    PdfPageOrigins pageOrigins;
+    PdfTextFrames textFrames;
     QMetaObject::Connection documentStatusConnection;
+    QMetaObject::Connection documentDestroyedConnection;
 
     friend class tst_QCustomPdfView;
 };

@@ -2,14 +2,26 @@
 
 #include <folioscope/folioscope.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QPdfDocument>
 #include <QPdfSearchModel>
 #include <QPdfView>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+static bool isBluish(QRgb c)
+{
+    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 50;
+}
+
+static bool isInk(QRgb c)
+{
+    return qRed(c) < 110 && qGreen(c) < 110;
+}
 
 class tst_Folioscope : public QObject
 {
@@ -24,17 +36,22 @@ private slots:
     void searchHighlightsScrollToTheHit();
     void closing_data();
     void closing();
+    void openingAnotherDocumentDropsTheOldText_data();
+    void openingAnotherDocumentDropsTheOldText();
     void screenshotShowsOverlaysOnTheirText();
 
 private:
     double r() const { return dpi / 72; }
     int pageTop(int page) const { return int(6 * r()) + page * (qRound(792 * r()) + 3); }
+    // The document width the layout gives pages of this many points at zoom 1.
+    int documentWidth(double pageWidth) const { return qRound(pageWidth * r()) + int(12 * r()); }
     static QPdfView *viewOf(Folioscope &window) { return window.findChild<QPdfView *>(); }
     void showAndWait(Folioscope &window);
 
     QTemporaryDir dir;
     double dpi = 0;
     QString letterPages; // five US-letter pages with "needle" on pages 0 and 4
+    QRectF needleLine; // its words on page 0
     QString a4Page;
 };
 
@@ -48,7 +65,7 @@ void tst_Folioscope::initTestCase()
     TestPdf letter;
     for (int i = 0; i < 5; ++i)
         letter.addPage(QSizeF(612, 792));
-    letter.addText(0, { 72, 400 }, "needle and another needle");
+    needleLine = letter.addText(0, { 72, 400 }, "needle and another needle");
     letter.addText(4, { 72, 100 }, "the last needle");
     letterPages = dir.filePath("letter.pdf");
     QVERIFY(letter.write(letterPages));
@@ -90,11 +107,14 @@ void tst_Folioscope::resizesToTheFirstPage_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QSizeF>("points");
     QTest::addColumn<QSize>("expected96");
-    QTest::newRow("A4") << a4Page << QSizeF(595.276, 841.89) << QSize(806, 1135);
-    QTest::newRow("US letter") << letterPages << QSizeF(612, 792) << QSize(828, 1068);
+    QTest::newRow("A4") << a4Page << QSizeF(595.276, 841.89) << QSize(826, 1135);
+    QTest::newRow("US letter") << letterPages << QSizeF(612, 792) << QSize(848, 1068);
     QTest::newRow("no pages") << dir.filePath("missing.pdf") << QSizeF() << QSize(300, 400);
 }
 
+// The window takes the height of the first page with its margins, and the width of the pages
+// with their margins beside the vertical scroll bar: at zoom 1 the whole page shows, with no
+// horizontal scroll bar.
 void tst_Folioscope::resizesToTheFirstPage()
 {
     QFETCH(QString, file);
@@ -106,14 +126,22 @@ void tst_Folioscope::resizesToTheFirstPage()
     window.setCursor(Qt::WaitCursor);
     window.open(&doc);
 
+    QPdfView *view = viewOf(window);
+    const int bar = view->verticalScrollBar()->sizeHint().width();
     const QSize expected = points.isEmpty()
         ? QSize(300, 400)
-        : QSize(qRound(points.width() * r()) + 12, qRound(points.height() * r()) + 12);
+        : QSize(documentWidth(points.width()) + bar + 2 * view->frameWidth(),
+            qRound(points.height() * r()) + 12);
     QCOMPARE(window.size(), expected);
     QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(viewOf(window)->document(), &doc);
+    QCOMPARE(view->document(), &doc);
     showAndWait(window);
-    QCOMPARE(viewOf(window)->geometry(), window.rect());
+    QCOMPARE(view->geometry(), window.rect());
+    if (!points.isEmpty()) {
+        QVERIFY(view->verticalScrollBar()->isVisible());
+        QVERIFY(!view->horizontalScrollBar()->isVisible());
+        QCOMPARE(view->viewport()->width(), documentWidth(points.width()));
+    }
 
     if (dpi != 96)
         QSKIP("the 96 DPI numbers are checked under Xvfb");
@@ -206,14 +234,81 @@ void tst_Folioscope::closing()
     QCOMPARE(bar->value() > 0, staysOpen);
 }
 
-static bool isBluish(QRgb c)
+void tst_Folioscope::openingAnotherDocumentDropsTheOldText_data()
 {
-    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 50;
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("another document opened") << "other" << false;
+    QTest::newRow("the same document opened again") << "same" << true;
+    QTest::newRow("the document deleted") << "deleted" << false;
 }
 
-static bool isInk(QRgb c)
+// Search hits and selections belong to the document they were made on: they are neither drawn
+// over another one nor copied once their document is gone.
+void tst_Folioscope::openingAnotherDocumentDropsTheOldText()
 {
-    return qRed(c) < 110 && qGreen(c) < 110;
+    QFETCH(QString, then);
+    QFETCH(bool, kept);
+    auto *doc = new QPdfDocument(this);
+    QCOMPARE(doc->load(letterPages), QPdfDocument::Error::None);
+    QPdfSearchModel model;
+    model.setDocument(doc);
+    model.setSearchString("needle");
+    QTRY_COMPARE(model.rowCount(QModelIndex()), 3);
+    QPdfDocument other;
+    QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
+
+    Folioscope window;
+    window.open(doc);
+    window.resize(900, 700);
+    showAndWait(window);
+    window.setSearchHighlights(&model, 0);
+    QPdfView *view = viewOf(window);
+    QWidget *viewport = view->viewport();
+    const QPointF corner((qMax(documentWidth(612), viewport->width()) - qRound(612 * r())) / 2
+            - view->horizontalScrollBar()->value(),
+        pageTop(0) - view->verticalScrollBar()->value());
+    // A drag over "another" on page 0.
+    const double y = needleLine.center().y();
+    const double x = needleLine.left() + TestPdf::textWidth("needle and ", 12);
+    const QPoint from = (corner + QPointF(x + 1, y) * r()).toPoint();
+    const QPoint to
+        = (corner + QPointF(x + TestPdf::textWidth("another", 12) - 1, y) * r()).toPoint();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport, to);
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, to);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const auto copy = [&]() {
+        clipboard->setText("sentinel");
+        QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        return clipboard->text();
+    };
+    const auto blueShows = [&]() {
+        const QImage image = viewport->grab().toImage();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (isBluish(image.pixel(x, y)))
+                    return true;
+        return false;
+    };
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Text copied to clipboard: \"anothe"));
+    QVERIFY(copy().startsWith("anothe"));
+    QVERIFY(blueShows());
+
+    if (then == "other") {
+        window.open(&other);
+    } else if (then == "same") {
+        window.open(doc);
+    } else {
+        delete doc;
+        QCOMPARE(view->document(), nullptr);
+    }
+    if (kept)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Text copied to clipboard: \"anothe"));
+    QCOMPARE(copy().startsWith("anothe"), kept);
+    QCOMPARE(blueShows(), kept);
+    if (then != "deleted")
+        delete doc;
 }
 
 void tst_Folioscope::screenshotShowsOverlaysOnTheirText()

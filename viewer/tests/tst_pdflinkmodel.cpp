@@ -1,6 +1,7 @@
 #include "pdflinkmodel.h"
 #include "testpdf.h"
 
+#include <QFile>
 #include <QPdfDocument>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,8 @@ private slots:
     void listsTheLinksOfOnePage_data();
     void listsTheLinksOfOnePage();
     void followsTheDocument();
+    void readsTheFileItsOwnerNames_data();
+    void readsTheFileItsOwnerNames();
 
 private:
     static QList<QRectF> rectangles(const PdfLinkModel &model);
@@ -61,6 +64,7 @@ void tst_PdfLinkModel::listsTheLinksOfOnePage()
     QFETCH(int, page);
     QFETCH(QList<QRectF>, expected);
     QPdfDocument doc;
+    doc.setProperty("sourceFile", path);
     QCOMPARE(doc.load(path), QPdfDocument::Error::None);
     PdfLinkModel model;
     model.setDocument(&doc);
@@ -87,6 +91,7 @@ void tst_PdfLinkModel::followsTheDocument()
     QCOMPARE(model.rowCount(), 0);
 
     auto *doc = new QPdfDocument(this);
+    doc->setProperty("sourceFile", path);
     model.setDocument(doc);
     QCOMPARE(model.rowCount(), 0); // nothing loaded yet
 
@@ -101,6 +106,41 @@ void tst_PdfLinkModel::followsTheDocument()
     delete doc;
     QCOMPARE(model.document(), nullptr);
     QCOMPARE(model.rowCount(), 0);
+}
+
+void tst_PdfLinkModel::readsTheFileItsOwnerNames_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("links");
+    QTest::newRow("named before loading") << "before" << 2;
+    QTest::newRow("named after loading") << "after" << 2;
+    QTest::newRow("read from a device and named") << "device" << 2;
+    QTest::newRow("not named") << "unnamed" << 0;
+}
+
+// QtPdf keeps the name of the file it read to itself: the links come from the file that the
+// document's owner names, and without a name there are none.
+void tst_PdfLinkModel::readsTheFileItsOwnerNames()
+{
+    QFETCH(QString, how);
+    QFETCH(int, links);
+    QPdfDocument doc;
+    QFile file(path);
+    if (how == "before" || how == "device")
+        doc.setProperty("sourceFile", path);
+    if (how == "device") {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        doc.load(&file);
+        QTRY_COMPARE(doc.status(), QPdfDocument::Status::Ready);
+    } else {
+        QCOMPARE(doc.load(path), QPdfDocument::Error::None);
+    }
+    PdfLinkModel model;
+    model.setDocument(&doc);
+    if (how == "after")
+        doc.setProperty("sourceFile", path);
+    model.setPage(0);
+    QCOMPARE(model.rowCount(), links);
 }
 
 QTEST_MAIN(tst_PdfLinkModel)

@@ -18,6 +18,11 @@ class FOLIOSCOPE_EXPORT Folioscope : public QWidget
     Q_OBJECT
 
 public:
+    // The dynamic property (a QString, the local file path) that the owner of a QPdfDocument
+    // sets so that the viewer can read the same file for links and page geometry. Without it
+    // the viewer draws no link underlines and takes QtPdf's text geometry as it comes.
+    static constexpr const char *SourceFileProperty = "sourceFile";
+
     explicit Folioscope(QWidget *parent = nullptr);
     ~Folioscope() override;
 
