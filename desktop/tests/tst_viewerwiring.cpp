@@ -97,6 +97,7 @@ private:
     QRectF lighthouse; // page 1
     QRectF mountains; // page 1
     QRectF bakery; // page 0
+    const QRectF harbourLink { 72, 700, 200, 14 }; // page 0
 };
 
 void tst_ViewerWiring::initTestCase()
@@ -138,6 +139,7 @@ void tst_ViewerWiring::initTestCase()
         = road.addText(1, { 72, 300 }, QStringLiteral("Mountain trains climb the steep valley"))
               .united(road.addText(
                   1, { 72, 314 }, QStringLiteral("and stop at every station in winter.")));
+    road.addLink(0, harbourLink, QStringLiteral("https://harbour.invalid/"));
     const QString roadPath = privateRoot() + QStringLiteral("/road.pdf");
     QVERIFY(road.write(roadPath));
     roadUrl = QUrl::fromLocalFile(roadPath).toString();
@@ -282,6 +284,21 @@ void tst_ViewerWiring::doubleClickOpensTheViewerWithoutHighlight()
     int outside = 0;
     countBlue(shot, QRect(), &inside, &outside);
     QCOMPARE(outside, 0);
+
+    // The viewer reads the links from the file the document list names: the link of page 0
+    // is underlined in red.
+    const QRect link = inViewer(0, harbourLink);
+    int red = 0;
+    for (int x = link.left(); x <= link.right(); ++x) {
+        for (int y = link.bottom() - 1; y <= link.bottom() + 1; ++y) {
+            const QRgb c = shot.pixel(x, y);
+            if (qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80) {
+                ++red;
+                break;
+            }
+        }
+    }
+    QVERIFY2(red >= link.width() * 0.9, qPrintable(QString::number(red)));
 }
 
 void tst_ViewerWiring::referenceOpensItsPassageHighlighted_data()
