@@ -105,20 +105,29 @@ void tst_Folioscope::freshWindow()
 void tst_Folioscope::resizesToTheFirstPage_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QSizeF>("points");
+    QTest::addColumn<QSizeF>("points"); // of the first page
+    QTest::addColumn<double>("widest"); // page width in points
     QTest::addColumn<QSize>("expected96");
-    QTest::newRow("A4") << a4Page << QSizeF(595.276, 841.89) << QSize(826, 1135);
-    QTest::newRow("US letter") << letterPages << QSizeF(612, 792) << QSize(848, 1068);
-    QTest::newRow("no pages") << dir.filePath("missing.pdf") << QSizeF() << QSize(300, 400);
+    QTest::newRow("A4") << a4Page << QSizeF(595.276, 841.89) << 595.276 << QSize(826, 1135);
+    QTest::newRow("US letter") << letterPages << QSizeF(612, 792) << 612.0 << QSize(848, 1068);
+    TestPdf wider;
+    wider.addPage(QSizeF(612, 792));
+    wider.addPage(QSizeF(792, 612));
+    const QString widerPages = dir.filePath("wider.pdf");
+    QVERIFY(wider.write(widerPages));
+    QTest::newRow("a wider page later")
+        << widerPages << QSizeF(612, 792) << 792.0 << QSize(1088, 1068);
+    QTest::newRow("no pages") << dir.filePath("missing.pdf") << QSizeF() << 0.0 << QSize(300, 400);
 }
 
-// The window takes the height of the first page with its margins, and the width of the pages
-// with their margins beside the vertical scroll bar: at zoom 1 the whole page shows, with no
+// The window takes the height of the first page with its margins, and the width of the widest
+// page with its margins beside the vertical scroll bar: at zoom 1 the whole page shows, with no
 // horizontal scroll bar.
 void tst_Folioscope::resizesToTheFirstPage()
 {
     QFETCH(QString, file);
     QFETCH(QSizeF, points);
+    QFETCH(double, widest);
     QFETCH(QSize, expected96);
     QPdfDocument doc;
     doc.load(file);
@@ -130,7 +139,7 @@ void tst_Folioscope::resizesToTheFirstPage()
     const int bar = view->verticalScrollBar()->sizeHint().width();
     const QSize expected = points.isEmpty()
         ? QSize(300, 400)
-        : QSize(documentWidth(points.width()) + bar + 2 * view->frameWidth(),
+        : QSize(documentWidth(widest) + bar + 2 * view->frameWidth(),
             qRound(points.height() * r()) + 12);
     QCOMPARE(window.size(), expected);
     QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
@@ -140,7 +149,7 @@ void tst_Folioscope::resizesToTheFirstPage()
     if (!points.isEmpty()) {
         QVERIFY(view->verticalScrollBar()->isVisible());
         QVERIFY(!view->horizontalScrollBar()->isVisible());
-        QCOMPARE(view->viewport()->width(), documentWidth(points.width()));
+        QCOMPARE(view->viewport()->width(), documentWidth(widest));
     }
 
     if (dpi != 96)
