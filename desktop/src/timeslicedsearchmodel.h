@@ -1,0 +1,42 @@
+#ifndef TIMESLICEDSEARCHMODEL_H
+#define TIMESLICEDSEARCHMODEL_H
+
+#include <QBasicTimer>
+#include <QPdfSearchModel>
+#include <QPointer>
+
+// A QPdfSearchModel that searches its document in time slices: as many pages as fit into
+// SliceBudgetMs, then back to the event loop, until every page is done. The stock model searches
+// one page per 100 ms tick, which lists the last hit of a thousand-page manual minutes late.
+// Hits still arrive page by page through rowsInserted, and the rows are the stock model's own.
+class TimeSlicedSearchModel : public QPdfSearchModel
+{
+    Q_OBJECT
+
+public:
+    // Long enough to search several ordinary pages per slice, short enough that input and paint
+    // events between the slices keep the window responsive.
+    static constexpr int SliceBudgetMs = 15;
+
+    explicit TimeSlicedSearchModel(QObject *parent = nullptr);
+
+    // True while pages of the current search text are still to be searched.
+    bool isSearching() const;
+    // Abandons the rest of the current search; the hits found so far stay.
+    void stopSearching();
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void restart();
+    void followDocument();
+    void searchSlice();
+
+    QBasicTimer m_sliceTimer;
+    QPointer<QPdfDocument> m_followedDocument;
+    QMetaObject::Connection m_pageCountConnection;
+    int m_nextPage = 0;
+};
+
+#endif // TIMESLICEDSEARCHMODEL_H

@@ -1,0 +1,202 @@
+#include "timeslicedsearchmodel.h"
+
+#include "testpdf.h"
+
+#include <QElapsedTimer>
+#include <QPdfDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+// Pages of a page of text each, a known word on every page; ordinary pages take pdfium about a
+// millisecond to search.
+QString writeManual(const QString &path, int pages, const QString &word)
+{
+    TestPdf pdf;
+    for (int page = 0; page < pages; ++page) {
+        pdf.addPage(QSizeF(612, 792));
+        for (int line = 0; line < 40; ++line) {
+            pdf.addText(page, { 72, 80.0 + line * 16 },
+                line % 10 == 3 ? QStringLiteral("Line %1 of page %2 names the %3 once.")
+                                     .arg(line)
+                                     .arg(page)
+                                     .arg(word)
+                               : QStringLiteral("Line %1 of page %2 holds ordinary filler text.")
+                                     .arg(line)
+                                     .arg(page));
+        }
+    }
+    return pdf.write(path) ? path : QString();
+}
+
+struct Batch
+{
+    qint64 atMs;
+    int turn;
+    int first;
+    int last;
+};
+
+} // namespace
+
+class tst_TimeSlicedSearchModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void findsWhatTheStockModelFinds_data();
+    void findsWhatTheStockModelFinds();
+    void searchesInSlicesWithinTheBudget();
+    void newTextRestartsFromTheFirstPage();
+    void stopKeepsTheHitsFoundSoFar();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_manual;
+    QPdfDocument m_document;
+    static constexpr int manualPages = 300;
+};
+
+void tst_TimeSlicedSearchModel::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_manual = writeManual(m_dir.filePath(QStringLiteral("manual.pdf")), manualPages,
+        QStringLiteral("lighthouse"));
+    QVERIFY(!m_manual.isEmpty());
+    QCOMPARE(m_document.load(m_manual), QPdfDocument::Error::None);
+}
+
+void tst_TimeSlicedSearchModel::findsWhatTheStockModelFinds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("hits");
+    QTest::newRow("four per page") << "lighthouse" << 4 * manualPages;
+    QTest::newRow("letter case ignored") << "LightHouse" << 4 * manualPages;
+    QTest::newRow("on one page only") << "page 123 names" << 4;
+    QTest::newRow("nowhere") << "seagull" << 0;
+}
+
+void tst_TimeSlicedSearchModel::findsWhatTheStockModelFinds()
+{
+    QFETCH(QString, text);
+    QFETCH(int, hits);
+    TimeSlicedSearchModel model;
+    model.setDocument(&m_document);
+    model.setSearchString(text);
+    QVERIFY(model.isSearching());
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isSearching(), 20000);
+    QCOMPARE(model.rowCount({}), hits);
+
+    // Every page once, in order: the rows are those the stock model gives page by page.
+    QPdfSearchModel stock;
+    stock.setDocument(&m_document);
+    stock.setSearchString(text);
+    int row = 0;
+    for (int page = 0; page < m_document.pageCount(); ++page) {
+        for (const QPdfLink &hit : stock.resultsOnPage(page)) {
+            const QModelIndex index = model.index(row++);
+            QCOMPARE(index.data(int(QPdfSearchModel::Role::Page)).toInt(), page);
+            QCOMPARE(index.data(int(QPdfSearchModel::Role::ContextBefore)).toString(),
+                hit.contextBefore());
+            QCOMPARE(model.resultAtIndex(index.row()).rectangles(), hit.rectangles());
+        }
+    }
+    QCOMPARE(row, hits);
+}
+
+void tst_TimeSlicedSearchModel::searchesInSlicesWithinTheBudget()
+{
+    TimeSlicedSearchModel model;
+    model.setDocument(&m_document);
+
+    // A zero-interval heartbeat counts the turns of the event loop between the slices.
+    int turn = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(0);
+    connect(&heartbeat, &QTimer::timeout, [&turn] { ++turn; });
+    QElapsedTimer clock;
+    QList<Batch> batches;
+    connect(&model, &QAbstractItemModel::rowsInserted,
+        [&](const QModelIndex &, int first, int last) {
+            batches.append({ clock.elapsed(), turn, first, last });
+        });
+    heartbeat.start();
+    clock.start();
+    model.setSearchString(QStringLiteral("lighthouse"));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isSearching(), 20000);
+    const qint64 total = clock.elapsed();
+
+    QCOMPARE(batches.size(), manualPages);
+    // The first page is searched on the next turn of the loop, not a timer tick later.
+    QVERIFY2(batches.first().atMs < 90, qPrintable(QString::number(batches.first().atMs)));
+    // One page per 100 ms tick would take half a minute.
+    QVERIFY2(total < manualPages * 100 / 10, qPrintable(QString::number(total)));
+
+    // Pages of one turn form a slice: several pages each, none running past its budget by
+    // more than a page or two.
+    QList<int> pagesPerSlice;
+    qint64 longestSlice = 0;
+    for (int i = 0; i < batches.size();) {
+        int j = i;
+        while (j + 1 < batches.size() && batches.at(j + 1).turn == batches.at(i).turn)
+            ++j;
+        pagesPerSlice.append(j - i + 1);
+        longestSlice = qMax(longestSlice, batches.at(j).atMs - batches.at(i).atMs);
+        i = j + 1;
+    }
+    QVERIFY2(pagesPerSlice.size() > 1, "the whole search ran in one go");
+    std::sort(pagesPerSlice.begin(), pagesPerSlice.end());
+    QVERIFY2(pagesPerSlice.at(pagesPerSlice.size() / 2) >= 3,
+        qPrintable(QStringLiteral("median of %1 pages per slice")
+                       .arg(pagesPerSlice.at(pagesPerSlice.size() / 2))));
+    QVERIFY2(longestSlice <= TimeSlicedSearchModel::SliceBudgetMs + 20,
+        qPrintable(QStringLiteral("a slice of %1 ms").arg(longestSlice)));
+}
+
+void tst_TimeSlicedSearchModel::newTextRestartsFromTheFirstPage()
+{
+    TimeSlicedSearchModel model;
+    model.setDocument(&m_document);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.setSearchString(QStringLiteral("filler"));
+    QVERIFY(inserted.wait(5000));
+    QVERIFY(model.isSearching());
+
+    model.setSearchString(QStringLiteral("lighthouse"));
+    QCOMPARE(model.rowCount({}), 0);
+    inserted.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isSearching(), 20000);
+    QCOMPARE(model.rowCount({}), 4 * manualPages);
+    QCOMPARE(inserted.first().at(1).toInt(), 0);
+    QCOMPARE(model.index(0).data(int(QPdfSearchModel::Role::Page)).toInt(), 0);
+
+    // An empty text searches nothing.
+    model.setSearchString(QString());
+    QVERIFY(!model.isSearching());
+    QCOMPARE(model.rowCount({}), 0);
+}
+
+void tst_TimeSlicedSearchModel::stopKeepsTheHitsFoundSoFar()
+{
+    TimeSlicedSearchModel model;
+    model.setDocument(&m_document);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    model.setSearchString(QStringLiteral("lighthouse"));
+    QVERIFY(inserted.wait(5000));
+    QVERIFY(model.isSearching());
+    model.stopSearching();
+    const int found = model.rowCount({});
+    QVERIFY(found > 0 && found < 4 * manualPages);
+    QTest::qWait(300);
+    QCOMPARE(model.rowCount({}), found);
+    QVERIFY(!model.isSearching());
+}
+
+QTEST_MAIN(tst_TimeSlicedSearchModel)
+#include "tst_timeslicedsearchmodel.moc"
