@@ -11,6 +11,9 @@ Rectangle {
 
     color: CustomColors.primary
 
+    // Ctrl+F means typing the search text next: the field takes the keys once the view is shown.
+    StackView.onActivated: searchField.forceActiveFocus()
+
     MainHeader {
         id: searchHeader
         objectName: "searchHeader"
@@ -90,10 +93,7 @@ Rectangle {
                         if (text.length === 0)
                             Docs.SearchString = ""
                     }
-                    Component.onCompleted: {
-                        text = Docs.SearchString
-                        forceActiveFocus()
-                    }
+                    Component.onCompleted: text = Docs.SearchString
                 }
 
                 Button {
