@@ -9,6 +9,7 @@
 #include "timeslicedsearchmodel.h"
 
 #include "testpdf.h"
+#include "viewerpixels.h"
 
 #include <folioscope/folioscope.h>
 
@@ -26,28 +27,9 @@
 #include <algorithm>
 
 using namespace UiTestEnvironment;
+using namespace ViewerPixels;
 
 namespace {
-
-// Letter pages at 96 DPI and zoom 1, as the viewer lays them out: 6 points of margin scaled,
-// pages 3 pixels apart.
-constexpr double scale = 96.0 / 72.0;
-constexpr int pageWidth = 816;
-constexpr int totalWidth = 832;
-int pageTop(int page)
-{
-    return 8 + page * (1056 + 3);
-}
-
-bool isBluish(QRgb c)
-{
-    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 50;
-}
-
-bool isInk(QRgb c)
-{
-    return qRed(c) < 110 && qGreen(c) < 110 && qBlue(c) < 110;
-}
 
 const QString word = QStringLiteral("harbour");
 
@@ -239,12 +221,7 @@ void tst_SearchView::openSearchView()
 
 QRect tst_SearchView::inViewer(int page, const QRectF &points) const
 {
-    const QPoint corner = view->viewport()->mapTo(viewer, QPoint(0, 0))
-        + QPoint((qMax(totalWidth, view->viewport()->width()) - pageWidth) / 2, pageTop(page))
-        - QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
-    return QRectF(corner.x() + points.x() * scale, corner.y() + points.y() * scale,
-        points.width() * scale, points.height() * scale)
-        .toRect();
+    return ViewerPixels::inViewer(viewer, view, page, points);
 }
 
 void tst_SearchView::ctrlFOpensTheSearchView()
