@@ -1,5 +1,7 @@
 #include "timeslicedsearchmodel.h"
 
+#include "hitcontext.h"
+
 #include <QElapsedTimer>
 #include <QPdfDocument>
 #include <QTimerEvent>
@@ -13,6 +15,19 @@ TimeSlicedSearchModel::TimeSlicedSearchModel(QObject *parent)
         followDocument();
         restart();
     });
+}
+
+QVariant TimeSlicedSearchModel::data(const QModelIndex &index, int role) const
+{
+    const int before = int(Role::ContextBefore);
+    const int after = int(Role::ContextAfter);
+    if (role != before && role != after)
+        return QPdfSearchModel::data(index, role);
+    if (!index.isValid())
+        return {};
+    const HitContext context = mendHitContext(QPdfSearchModel::data(index, before).toString(),
+        QPdfSearchModel::data(index, after).toString(), searchString());
+    return role == before ? context.before : context.after;
 }
 
 bool TimeSlicedSearchModel::isSearching() const

@@ -9,6 +9,7 @@
 // SliceBudgetMs, then back to the event loop, until every page is done. The stock model searches
 // one page per 100 ms tick, which lists the last hit of a thousand-page manual minutes late.
 // Hits still arrive page by page through rowsInserted, and the rows are the stock model's own.
+// The text around each hit comes mended of the flaws QtPdf 6.4 leaves in it.
 class TimeSlicedSearchModel : public QPdfSearchModel
 {
     Q_OBJECT
@@ -19,6 +20,9 @@ public:
     static constexpr int SliceBudgetMs = 15;
 
     explicit TimeSlicedSearchModel(QObject *parent = nullptr);
+
+    // The text around a hit comes mended (see mendHitContext); every other role as QtPdf has it.
+    QVariant data(const QModelIndex &index, int role) const override;
 
     // True while pages of the current search text are still to be searched.
     bool isSearching() const;

@@ -53,6 +53,8 @@ private slots:
     void findsWhatTheStockModelFinds_data();
     void findsWhatTheStockModelFinds();
     void searchesInSlicesWithinTheBudget();
+    void contextsAroundTheHit_data();
+    void contextsAroundTheHit();
     void newTextRestartsFromTheFirstPage();
     void stopKeepsTheHitsFoundSoFar();
 
@@ -102,8 +104,8 @@ void tst_TimeSlicedSearchModel::findsWhatTheStockModelFinds()
         for (const QPdfLink &hit : stock.resultsOnPage(page)) {
             const QModelIndex index = model.index(row++);
             QCOMPARE(index.data(int(QPdfSearchModel::Role::Page)).toInt(), page);
-            QCOMPARE(index.data(int(QPdfSearchModel::Role::ContextBefore)).toString(),
-                hit.contextBefore());
+            QCOMPARE(index.data(int(QPdfSearchModel::Role::IndexOnPage)),
+                stock.data(stock.index(row - 1), int(QPdfSearchModel::Role::IndexOnPage)));
             QCOMPARE(model.resultAtIndex(index.row()).rectangles(), hit.rectangles());
         }
     }
@@ -157,6 +159,52 @@ void tst_TimeSlicedSearchModel::searchesInSlicesWithinTheBudget()
                        .arg(pagesPerSlice.at(pagesPerSlice.size() / 2))));
     QVERIFY2(longestSlice <= TimeSlicedSearchModel::SliceBudgetMs + 20,
         qPrintable(QStringLiteral("a slice of %1 ms").arg(longestSlice)));
+}
+
+void tst_TimeSlicedSearchModel::contextsAroundTheHit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("beforeEnd");
+    QTest::addColumn<QString>("afterStart");
+    // Two lines between filler: the contexts reach over line breaks, into the filler.
+    QTest::newRow("same letter case")
+        << "harbour" << 0 << "more filler.\u23CEBoats rest in the "
+        << " at night.\u23CEThe Harbour master counts.\u23CEMore fil";
+    QTest::newRow("other letter case")
+        << "harbour" << 1 << "more filler.\u23CEBoats rest in the harbour at night.\u23CEThe "
+        << " master counts.\u23CEMore filler follows";
+    QTest::newRow("typed in capitals")
+        << "HARBOUR" << 0 << "more filler.\u23CEBoats rest in the "
+        << " at night.\u23CEThe Harbour master counts.\u23CEMore fil";
+}
+
+void tst_TimeSlicedSearchModel::contextsAroundTheHit()
+{
+    QFETCH(QString, text);
+    QFETCH(int, row);
+    QFETCH(QString, beforeEnd);
+    QFETCH(QString, afterStart);
+    TestPdf pdf;
+    pdf.addPage(QSizeF(612, 792));
+    pdf.addText(0, { 72, 72 }, QStringLiteral("Filler comes first on this page, and more filler."));
+    pdf.addText(0, { 72, 100 }, QStringLiteral("Boats rest in the harbour at night."));
+    pdf.addText(0, { 72, 114 }, QStringLiteral("The Harbour master counts."));
+    pdf.addText(0, { 72, 142 }, QStringLiteral("More filler follows here, and more filler again."));
+    const QString path = m_dir.filePath(QStringLiteral("contexts.pdf"));
+    QVERIFY(pdf.write(path));
+    QPdfDocument document;
+    QCOMPARE(document.load(path), QPdfDocument::Error::None);
+    TimeSlicedSearchModel model;
+    model.setDocument(&document);
+    model.setSearchString(text);
+    QTRY_VERIFY(!model.isSearching());
+    QCOMPARE(model.rowCount({}), 2);
+    const QModelIndex hit = model.index(row);
+    const QString before = hit.data(int(QPdfSearchModel::Role::ContextBefore)).toString();
+    const QString after = hit.data(int(QPdfSearchModel::Role::ContextAfter)).toString();
+    QVERIFY2(before.endsWith(beforeEnd), qPrintable(before));
+    QVERIFY2(after.startsWith(afterStart), qPrintable(after));
 }
 
 void tst_TimeSlicedSearchModel::newTextRestartsFromTheFirstPage()
