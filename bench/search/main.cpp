@@ -108,8 +108,13 @@ int main(int argc, char **argv)
     QTimer::singleShot(0, [&] {
         QTimer *poll = new QTimer(&app);
         QObject::connect(poll, &QTimer::timeout, [&] {
-            if (!search->isSearching() && shown >= 0)
-                app.quit();
+            if (search->isSearching() || shown < 0)
+                return;
+            // A picture of the listed hits, to look at.
+            const QString picture = qEnvironmentVariable("BENCH_SEARCH_SCREENSHOT");
+            if (!picture.isEmpty())
+                view.grabWindow().save(picture);
+            app.quit();
         });
         poll->start(20);
     });
@@ -117,6 +122,7 @@ int main(int argc, char **argv)
     app.exec();
 
     const int hits = tree.rowCount() ? tree.rowCount(tree.index(0, 0)) : 0;
+
     // The view reads the tree and the context objects to its end.
     view.setSource(QUrl());
     std::printf("%lld %lld %lld %lld %d %d %d\n", firstHit, lastHit, shown, longestGap, gapsOver50,

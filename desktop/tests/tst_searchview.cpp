@@ -49,6 +49,7 @@ private slots:
     void showsTheHitsOfTwoDocuments();
     void collapsedDocumentsKeepTheExpandedRows();
     void clickedHitOpensTheViewerWithAllHitsPainted();
+    void labelsStandSideBySideInReusedRows();
     void emptyingTheFieldEmptiesTheTree();
     void removedDocumentLeavesTheTreeWhileItsSearchRuns();
 
@@ -108,6 +109,9 @@ void tst_SearchView::initTestCase()
     TestPdf road;
     road.addPage(QSizeF(612, 792));
     road.addPage(QSizeF(612, 792));
+    // A context wider than the row, cut off at its right edge.
+    road.addText(0, { 72, 106 },
+        QStringLiteral("Fishing boats, ferries, yachts and small rowing dinghies of all kinds."));
     road.addText(0, { 72, 120 }, QStringLiteral("Boats rest in the harbour at night."));
     road.addText(1, { 72, 120 }, QStringLiteral("Gulls watch a < b & <b>c</b> closely."));
     road.addText(1, { 72, 134 }, QStringLiteral("The harbour master counts the boats."));
@@ -293,7 +297,9 @@ void tst_SearchView::showsTheHitsOfTwoDocuments()
 
     // The first page shows as page 1, the search text between the contexts and the dots.
     const QModelIndex firstHit = hits->index(0, 0, hits->index(0, 0));
-    const QString before = firstHit.data(CombinedSearchModel::ContextBeforeRole).toString();
+    const QString before = firstHit.data(CombinedSearchModel::ContextBeforeRole)
+                               .toString()
+                               .replace(QChar(0x23CE), QLatin1Char(' '));
     const QString after = firstHit.data(CombinedSearchModel::ContextAfterRole).toString();
     QCOMPARE(rowText(1),
         QStringLiteral("Page 1: ...") + before + word + after + QStringLiteral("..."));
@@ -434,6 +440,41 @@ void tst_SearchView::clickedHitOpensTheViewerWithAllHitsPainted()
     viewer->hide();
     window->requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+void tst_SearchView::labelsStandSideBySideInReusedRows()
+{
+    // The rows of the last search are reused; the hit at the start of notes.pdf has no text
+    // before it.
+    click(field());
+    QTRY_VERIFY(field()->hasActiveFocus());
+    clearField();
+    typeIntoField(QStringLiteral("gardeners"));
+    QTest::keyClick(window, Qt::Key_Return);
+    QTRY_COMPARE(shownRows(), 2);
+    const QModelIndex hit = hits->index(0, 0, hits->index(0, 0));
+    QCOMPARE(hit.data(CombinedSearchModel::ContextBeforeRole).toString(), QString());
+    QTRY_VERIFY(rowText(1).startsWith(QStringLiteral("Page 1: ...gardeners walk to the harbour")));
+    // Each shown label starts where the one before it ends; an empty one takes no room.
+    const auto sideBySide = [this] {
+        for (int row = 0; row < shownRows(); ++row) {
+            qreal x = 0;
+            const QList<QQuickItem *> labels
+                = shownRow(row)->childItems().first()->childItems().first()->childItems();
+            for (QQuickItem *label : labels) {
+                if (!label->isVisible() || label->width() == 0)
+                    continue;
+                if (qAbs(label->x() - x) > 0.5)
+                    return false;
+                x += label->width();
+            }
+        }
+        return true;
+    };
+    QTRY_VERIFY(sideBySide());
+    QTest::qWait(200);
+    QVERIFY(sideBySide());
+    saveScreenshot(window, QStringLiteral("search-reused-rows"));
 }
 
 void tst_SearchView::emptyingTheFieldEmptiesTheTree()

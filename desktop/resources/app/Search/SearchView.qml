@@ -172,12 +172,15 @@ Rectangle {
                     height: 20
                     clip: true
 
-                    RowLayout {
+                    // A Row, not a RowLayout: a RowLayout in a reused delegate keeps the old
+                    // places of its labels when a context shrinks to nothing.
+                    Row {
                         anchors.fill: parent
                         spacing: 0
 
                         Text {
                             objectName: "expandArrow"
+                            anchors.verticalCenter: parent.verticalCenter
                             visible: !resultRow.isResult
                             text: resultRow.expanded ? "\u25BC  " : "\u25B6  "
                             font.pixelSize: resultRow.expanded ? 10 : 16
@@ -227,9 +230,6 @@ Rectangle {
                             visible: resultRow.isResult
                             text: "..."
                             color: CustomColors.plainWhite
-                        }
-                        Item {
-                            Layout.fillWidth: true
                         }
                     }
 
