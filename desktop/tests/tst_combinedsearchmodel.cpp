@@ -1,5 +1,6 @@
 #include "combinedsearchmodel.h"
 #include "doc.h"
+#include "doclist.h"
 #include "timeslicedsearchmodel.h"
 
 #include "testpdf.h"
@@ -55,7 +56,9 @@ private slots:
     void removingTheMiddleFileItem();
     void removingAllFileItems();
     void newTextResetsTheTree();
+    void removalStopsARunningSearch_data();
     void removalStopsARunningSearch();
+    void documentOutsideItsListAddsNoHits();
     void pathThatIsNoLocalFileIsItsOwnName();
 
 private:
@@ -357,8 +360,16 @@ void tst_CombinedSearchModel::newTextResetsTheTree()
     QCOMPARE(m_model->rowCount(), 0);
 }
 
+void tst_CombinedSearchModel::removalStopsARunningSearch_data()
+{
+    QTest::addColumn<bool>("all");
+    QTest::newRow("that document") << false;
+    QTest::newRow("every document") << true;
+}
+
 void tst_CombinedSearchModel::removalStopsARunningSearch()
 {
+    QFETCH(bool, all);
     Doc *running = addDoc(m_long);
     addDoc(m_third);
     auto *searchModel = qobject_cast<TimeSlicedSearchModel *>(running->pdfSearchModel());
@@ -369,13 +380,33 @@ void tst_CombinedSearchModel::removalStopsARunningSearch()
     QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
         QStringLiteral("long.pdf"));
 
-    m_model->onDocDeleted(running->path());
+    if (all)
+        m_model->onDocsDeleted();
+    else
+        m_model->onDocDeleted(running->path());
     QVERIFY(!searchModel->isSearching());
     QTRY_VERIFY(searchDone());
     QTest::qWait(200);
-    QCOMPARE(m_model->rowCount(), 1);
-    QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
-        QStringLiteral("third.pdf"));
+    QCOMPARE(m_model->rowCount(), all ? 0 : 1);
+    if (!all) {
+        QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
+            QStringLiteral("third.pdf"));
+    }
+}
+
+void tst_CombinedSearchModel::documentOutsideItsListAddsNoHits()
+{
+    // A document of a list that is none of its rows: one that has left the list while its last
+    // page was still being searched.
+    DocList list;
+    auto *doc = new Doc(m_first, &list);
+    connect(doc, &Doc::pdfSearchResultsAdded, m_model.get(),
+        &CombinedSearchModel::onPdfSearchResultsAdded);
+    QSignalSpy reported(doc, &Doc::pdfSearchResultsAdded);
+    doc->pdfSearchModel()->setSearchString(QStringLiteral("harbour"));
+    m_model->onSearchStringChanged(QStringLiteral("harbour"));
+    QTRY_COMPARE(reported.size(), 2);
+    QCOMPARE(m_model->rowCount(), 0);
 }
 
 void tst_CombinedSearchModel::pathThatIsNoLocalFileIsItsOwnName()
