@@ -2,9 +2,87 @@
 
 #include "hitcontext.h"
 
+#include <QBasicTimer>
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QList>
 #include <QPdfDocument>
 #include <QTimerEvent>
+
+// The slices of every searching document: one per turn of the event loop, a page of each
+// document in turn until the budget is spent.
+class SearchSlices : public QObject
+{
+public:
+    // The one of the application, made on first use; null when none is made or it has gone.
+    static QPointer<SearchSlices> &current()
+    {
+        static QPointer<SearchSlices> slices;
+        return slices;
+    }
+
+    static SearchSlices *instance()
+    {
+        if (!current())
+            current() = new SearchSlices(QCoreApplication::instance());
+        return current();
+    }
+
+    // A new search goes to the end, and the turn starts again at the front: documents given a
+    // new text one after another are searched in that order.
+    void add(TimeSlicedSearchModel *model)
+    {
+        m_models.removeAll(model);
+        m_models.append(model);
+        m_next = 0;
+        // A zero interval: the next slice runs as soon as the pending events are handled.
+        if (!m_timer.isActive())
+            m_timer.start(0, this);
+    }
+
+    void remove(TimeSlicedSearchModel *model)
+    {
+        m_models.removeAll(model);
+        if (m_models.isEmpty())
+            m_timer.stop();
+    }
+
+    bool contains(const TimeSlicedSearchModel *model) const
+    {
+        return m_models.contains(const_cast<TimeSlicedSearchModel *>(model));
+    }
+
+protected:
+    void timerEvent(QTimerEvent *event) override
+    {
+        if (event->timerId() != m_timer.timerId()) {
+            QObject::timerEvent(event);
+            return;
+        }
+        QElapsedTimer slice;
+        slice.start();
+        // At least one page per slice, however slow that page is.
+        do {
+            if (m_models.isEmpty())
+                break;
+            m_next %= m_models.size();
+            TimeSlicedSearchModel *model = m_models.at(m_next);
+            if (model->searchNextPage())
+                ++m_next;
+            else
+                m_models.removeAll(model);
+        } while (!slice.hasExpired(TimeSlicedSearchModel::SliceBudgetMs));
+        if (m_models.isEmpty())
+            m_timer.stop();
+    }
+
+private:
+    using QObject::QObject;
+
+    QBasicTimer m_timer;
+    QList<TimeSlicedSearchModel *> m_models;
+    int m_next = 0;
+};
 
 TimeSlicedSearchModel::TimeSlicedSearchModel(QObject *parent)
     : QPdfSearchModel(parent)
@@ -15,6 +93,11 @@ TimeSlicedSearchModel::TimeSlicedSearchModel(QObject *parent)
         followDocument();
         restart();
     });
+}
+
+TimeSlicedSearchModel::~TimeSlicedSearchModel()
+{
+    stopSearching();
 }
 
 QVariant TimeSlicedSearchModel::data(const QModelIndex &index, int role) const
@@ -32,34 +115,29 @@ QVariant TimeSlicedSearchModel::data(const QModelIndex &index, int role) const
 
 bool TimeSlicedSearchModel::isSearching() const
 {
-    return m_sliceTimer.isActive();
+    return SearchSlices::current() && SearchSlices::current()->contains(this);
 }
 
 void TimeSlicedSearchModel::stopSearching()
 {
-    m_sliceTimer.stop();
+    if (SearchSlices::current())
+        SearchSlices::current()->remove(this);
 }
 
 void TimeSlicedSearchModel::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() == m_sliceTimer.timerId()) {
-        searchSlice();
-        return;
-    }
-    // Any other timer of this object is the stock page-per-tick timer, started anew by every
-    // search: the slices do its work, so it goes at its first tick (it would never stop alone).
+    // The stock page-per-tick timer, started anew by every search: the slices do its work, so it
+    // goes at its first tick (it would never stop alone).
     killTimer(event->timerId());
 }
 
 void TimeSlicedSearchModel::restart()
 {
     m_nextPage = 0;
-    if (searchString().isEmpty() || !document() || document()->pageCount() == 0) {
-        m_sliceTimer.stop();
-        return;
-    }
-    // A zero interval: the next slice runs as soon as the pending events are handled.
-    m_sliceTimer.start(0, this);
+    if (searchString().isEmpty() || !document() || document()->pageCount() == 0)
+        stopSearching();
+    else
+        SearchSlices::instance()->add(this);
 }
 
 void TimeSlicedSearchModel::followDocument()
@@ -73,19 +151,12 @@ void TimeSlicedSearchModel::followDocument()
     }
 }
 
-void TimeSlicedSearchModel::searchSlice()
+bool TimeSlicedSearchModel::searchNextPage()
 {
     const int pages = document() ? document()->pageCount() : 0;
-    QElapsedTimer slice;
-    slice.start();
-    // At least one page per slice, however slow that page is.
-    do {
-        if (m_nextPage >= pages) {
-            m_sliceTimer.stop();
-            return;
-        }
-        updatePage(m_nextPage++);
-    } while (m_sliceTimer.isActive() && !slice.hasExpired(SliceBudgetMs));
     if (m_nextPage >= pages)
-        m_sliceTimer.stop();
+        return false;
+    updatePage(m_nextPage++);
+    // The hits of that page may have led to a new search, which starts from the first page.
+    return m_nextPage < (document() ? document()->pageCount() : 0);
 }
