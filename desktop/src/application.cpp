@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include "chat.h"
+#include "combinedsearchmodel.h"
 #include "componentcreatorengine.h"
 #include "doc.h"
 #include "doclist.h"
@@ -12,6 +13,7 @@
 
 #include <QIcon>
 #include <QPdfDocument>
+#include <QPdfSearchModel>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -121,4 +123,17 @@ void Application::connectViewer()
         if (pdfViewer)
             pdfViewer->closeOpenDocument();
     });
+    connect(chatFacade->searchModel(), &CombinedSearchModel::searchItemClicked, this,
+        [this](QPdfSearchModel *model, const QString &fileName, int searchIndex) {
+            // The model is gone when its document left the list after the hit was listed.
+            if (!pdfViewer || !model)
+                return;
+            pdfViewer->setWindowTitle(fileName);
+            pdfViewer->clearHighlights();
+            pdfViewer->open(model->document());
+            // A file row sends -1: the document opens without replacing the shown hits.
+            if (model->index(searchIndex, 0).isValid())
+                pdfViewer->setSearchHighlights(model, searchIndex);
+            pdfViewer->show();
+        });
 }

@@ -39,12 +39,19 @@ Chat::Chat(QObject *parent)
     , m_docs(new DocList(this))
     , m_docsProxy(new DocProxyList(this))
     , m_settings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"))
+    , m_searchModel(new CombinedSearchModel(this))
 {
     m_localAI = settingValue(LocalAIKey).toBool();
     m_docsProxy->setSourceModel(m_docs);
 
     connect(m_openedChatUser, &User::highlightRef, m_docs, &DocList::highlightRef);
     connect(this, &Chat::docDeletedFromServer, m_docs, &DocList::delData);
+    connect(m_docs, &DocList::docDeleted, m_searchModel, &CombinedSearchModel::onDocDeleted);
+    connect(m_docs, &DocList::docsDeleted, m_searchModel, &CombinedSearchModel::onDocsDeleted);
+    connect(m_docs, &DocList::pdfSearchResultsAdded, m_searchModel,
+        &CombinedSearchModel::onPdfSearchResultsAdded);
+    connect(m_docs, &DocList::searchStringChanged, m_searchModel,
+        &CombinedSearchModel::onSearchStringChanged);
 
     m_llmClient = new LLMClient(this);
     connect(m_llmClient, &LLMClient::messageReceived, this, [this](const QByteArray &bytes) {
@@ -89,6 +96,11 @@ DocProxyList *Chat::docsProxy() const
 DocList *Chat::docs() const
 {
     return m_docs;
+}
+
+CombinedSearchModel *Chat::searchModel() const
+{
+    return m_searchModel;
 }
 
 bool Chat::localAI() const

@@ -1,6 +1,7 @@
 #ifndef CHAT_H
 #define CHAT_H
 
+#include "combinedsearchmodel.h"
 #include "doclist.h"
 #include "docproxylist.h"
 #include "user.h"
@@ -26,6 +27,7 @@ class Chat : public QObject
     Q_PROPERTY(User *mainUser READ mainUser CONSTANT)
     Q_PROPERTY(DocProxyList *DocsProxy READ docsProxy CONSTANT)
     Q_PROPERTY(DocList *Docs READ docs CONSTANT)
+    Q_PROPERTY(CombinedSearchModel *SearchModel READ searchModel CONSTANT)
     Q_PROPERTY(bool LocalAI READ localAI WRITE setLocalAI NOTIFY localAIChanged)
     Q_PROPERTY(bool IsWaitingMsg READ isWaitingMsg)
     Q_PROPERTY(QString AnswerLlm READ answerLlm WRITE setAnswerLlm NOTIFY answerLlmChanged)
@@ -41,6 +43,7 @@ public:
     User *mainUser() const;
     DocProxyList *docsProxy() const;
     DocList *docs() const;
+    CombinedSearchModel *searchModel() const;
     bool localAI() const;
     bool isWaitingMsg() const;
     QString answerLlm() const;
@@ -112,6 +115,7 @@ private:
     DocList *m_docs;
     DocProxyList *m_docsProxy;
     QSettings m_settings;
+    CombinedSearchModel *m_searchModel;
     LLMClient *m_llmClient = nullptr;
     bool m_localAI = false;
     QString m_answerLlm;

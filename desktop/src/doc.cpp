@@ -1,11 +1,12 @@
 #include "doc.h"
 
+#include "timeslicedsearchmodel.h"
+
 #include <folioscope/folioscope.h>
 
 #include <QDebug>
 #include <QFileInfo>
 #include <QPdfDocument>
-#include <QPdfSearchModel>
 #include <QUrl>
 
 Doc::Doc(const QString &path, QObject *parent)
@@ -16,8 +17,11 @@ Doc::Doc(const QString &path, QObject *parent)
     m_name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : path;
 
     m_pdfDocument = new QPdfDocument(parent);
-    m_pdfSearchModel = new QPdfSearchModel(parent);
+    auto *searchModel = new TimeSlicedSearchModel(parent);
+    m_pdfSearchModel = searchModel;
     m_pdfSearchModel->setDocument(m_pdfDocument);
+    // A document that leaves the list searches no further.
+    connect(this, &QObject::destroyed, searchModel, &TimeSlicedSearchModel::stopSearching);
 
     m_pdfDocument->setProperty(Folioscope::SourceFileProperty, localPath());
     if (m_pdfDocument->load(localPath()) != QPdfDocument::Error::None)

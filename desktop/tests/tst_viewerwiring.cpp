@@ -9,6 +9,7 @@
 #include "user.h"
 
 #include "testpdf.h"
+#include "viewerpixels.h"
 
 #include <folioscope/folioscope.h>
 #include <tessellum/chunk.h>
@@ -27,32 +28,13 @@
 #include <algorithm>
 
 using namespace UiTestEnvironment;
+using namespace ViewerPixels;
 
 namespace {
 
 const QString lighthouseQuestion
     = QStringLiteral("What does the lighthouse keeper feed the seagulls?");
 const QString bakeryQuestion = QStringLiteral("Which bread does the baker bake at the bakery?");
-
-// Letter pages at 96 DPI and zoom 1, in the viewer's layout: margins of 6 points scaled, pages
-// 3 pixels apart.
-constexpr double scale = 96.0 / 72.0;
-constexpr int pageWidth = 816;
-constexpr int totalWidth = 832;
-int pageTop(int page)
-{
-    return 8 + page * (1056 + 3);
-}
-
-bool isBluish(QRgb c)
-{
-    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 50;
-}
-
-bool isInk(QRgb c)
-{
-    return qRed(c) < 110 && qGreen(c) < 110 && qBlue(c) < 110;
-}
 
 } // namespace
 
@@ -206,12 +188,7 @@ void tst_ViewerWiring::ask(const QString &question)
 
 QRect tst_ViewerWiring::inViewer(int page, const QRectF &points) const
 {
-    const QPoint corner = view->viewport()->mapTo(viewer, QPoint(0, 0))
-        + QPoint((qMax(totalWidth, view->viewport()->width()) - pageWidth) / 2, pageTop(page))
-        - QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
-    return QRectF(corner.x() + points.x() * scale, corner.y() + points.y() * scale,
-        points.width() * scale, points.height() * scale)
-        .toRect();
+    return ViewerPixels::inViewer(viewer, view, page, points);
 }
 
 QImage tst_ViewerWiring::shootViewer(const QString &name, const QRectF &inkArea, int page)

@@ -3,13 +3,13 @@ import QtQuick.Controls
 import QtWebSockets
 import "./Documents"
 import "./OpenedChat"
+import "./Search"
 
 Rectangle {
     id: mainWindow
 
     // Views whose screens are not part of the program yet; their buttons push nothing.
     property Component optionsView: null
-    property Component searchView: null
     property Component genAIView: null
     property Component modelDownload: null
     property Component infoView: null
@@ -29,6 +29,11 @@ Rectangle {
         Component {
             id: openedChatView
             OpenedChatView { objectName: "openedChatView" }
+        }
+
+        Component {
+            id: searchView
+            SearchView { objectName: "searchView" }
         }
 
         StackView {
