@@ -3,6 +3,7 @@
 
 #include "doclist.h"
 #include "docproxylist.h"
+#include "filedownloader.h"
 #include "user.h"
 
 #include <tessellum/chunk.h>
@@ -32,6 +33,7 @@ class Chat : public QObject
     Q_PROPERTY(QString RetrieveLlm READ retrieveLlm WRITE setRetrieveLlm NOTIFY retrieveLlmChanged)
     Q_PROPERTY(QStringList Llms READ llms NOTIFY llmsUpdated)
     Q_PROPERTY(QString OraculdDir READ oraculdDir WRITE setOraculdDir NOTIFY oraculdDirChanged)
+    Q_PROPERTY(FileDownloader *modelDownloader READ modelDownloader CONSTANT)
 
 public:
     explicit Chat(QObject *parent = nullptr);
@@ -57,6 +59,7 @@ public:
     // the message is then lost.
     bool sendToServer(const QJsonObject &message);
     LLMClient *llmClient() const;
+    FileDownloader *modelDownloader() const;
 
     Q_INVOKABLE void delDoc(int index);
     Q_INVOKABLE void selectOraculdDir();
@@ -113,6 +116,7 @@ private:
     DocProxyList *m_docsProxy;
     QSettings m_settings;
     LLMClient *m_llmClient = nullptr;
+    FileDownloader *m_modelDownloader = nullptr;
     bool m_localAI = false;
     QString m_answerLlm;
     QString m_retrieveLlm;

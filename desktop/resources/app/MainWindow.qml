@@ -3,16 +3,15 @@ import QtQuick.Controls
 import QtWebSockets
 import "./Documents"
 import "./OpenedChat"
+import "./Options"
+import "./GenAI"
+import "./Info"
 
 Rectangle {
     id: mainWindow
 
     // Views whose screens are not part of the program yet; their buttons push nothing.
-    property Component optionsView: null
     property Component searchView: null
-    property Component genAIView: null
-    property Component modelDownload: null
-    property Component infoView: null
 
     color: "transparent"
 
@@ -29,6 +28,26 @@ Rectangle {
         Component {
             id: openedChatView
             OpenedChatView { objectName: "openedChatView" }
+        }
+
+        Component {
+            id: optionsView
+            OptionsView { objectName: "optionsView" }
+        }
+
+        Component {
+            id: genAIView
+            GenAIView { objectName: "genAIView" }
+        }
+
+        Component {
+            id: modelDownload
+            ModelDownload { objectName: "modelDownload" }
+        }
+
+        Component {
+            id: infoView
+            InfoView { }
         }
 
         StackView {
