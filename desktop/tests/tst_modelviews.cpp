@@ -7,6 +7,7 @@
 #include "testcatalogue.h"
 #include "uitestenvironment.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,7 +24,7 @@
 using namespace UiTestEnvironment;
 
 namespace {
-constexpr qint64 SlowFileSize = 24 * 1024 * 1024; // takes several seconds from the slow server
+constexpr qint64 SlowFileSize = 48 * 1024 * 1024; // takes about 15 s from the slow server
 }
 
 // Receives what a page's script answers.
@@ -225,12 +226,12 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState_data()
                                     << "Llama 3.2 1B (Answers) (1.23 GB)";
     QTest::newRow("downloading") << "running" << int(ModelListModel::Downloading)
                                  << QStringList { "pauseButton", "deleteButton", "progressBar" }
-                                 << "Running (0.02 GB)";
+                                 << "Running (0.05 GB)";
     QTest::newRow("paused") << "paused" << int(ModelListModel::Paused)
                             << QStringList { "resumeButton", "deleteButton", "progressBar" }
-                            << "Paused (0.02 GB)";
+                            << "Paused (0.05 GB)";
     QTest::newRow("queued") << "queued" << int(ModelListModel::Queued)
-                            << QStringList { "queuedMark", "deleteButton" } << "Queued (0.02 GB)";
+                            << QStringList { "queuedMark", "deleteButton" } << "Queued (0.05 GB)";
     QTest::newRow("downloaded") << "done" << int(ModelListModel::Downloaded)
                                 << QStringList { "deleteButton" }
                                 << "Snowflake Arctic (Retrieval) (0.06 GB)";
@@ -241,6 +242,16 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState_data()
 void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
 {
     if (QTest::currentDataTag() == QByteArrayLiteral("not downloaded")) {
+        // The built-in catalogue first, as a user finds it.
+        click(findItem(top(), QStringLiteral("downloadButton")));
+        QTRY_COMPARE(top()->objectName(), QStringLiteral("modelDownload"));
+        QTRY_COMPARE(stack->property("busy").toBool(), false);
+        for (const ModelInfo &model : downloader->modelList()->models())
+            QVERIFY2(row(model.name), qPrintable(model.name));
+        QCOMPARE(findItem(row("Phi-3.5-mini-instruct.Q8_0"), "nameTextRow")->property("text"),
+            QStringLiteral("Phi 3.5 Mini Instruct Q8_0 (Generation) (3.78 GB)"));
+        saveScreenshot(window, QStringLiteral("model-downloads-catalogue"));
+
         // Rows in every state, the download view opened from the settings.
         const QString url = repository->url(QStringLiteral("slow"), QStringLiteral("slow.gguf"));
         const QString folder = chat->oraculdDir();
@@ -259,16 +270,15 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
             testModel("unknown", url, 0, answers, "Unknown"),
         });
         downloader->startDownload("paused");
-        QTRY_VERIFY(downloader->modelList()->models().at(2).bytesReceived > 3000000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            downloader->modelList()->models().at(2).bytesReceived > 3000000, 20000);
         downloader->pauseDownload("paused");
         downloader->startDownload("running");
         downloader->startDownload("queued");
 
-        click(findItem(top(), QStringLiteral("downloadButton")));
-        QTRY_COMPARE(top()->objectName(), QStringLiteral("modelDownload"));
-        QTRY_COMPARE(stack->property("busy").toBool(), false);
         QTRY_VERIFY(row("unknown"));
-        QTRY_VERIFY(downloader->modelList()->models().at(1).bytesReceived > 3000000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            downloader->modelList()->models().at(1).bytesReceived > 3000000, 20000);
         saveScreenshot(window, QStringLiteral("model-downloads"));
     }
     QFETCH(QString, name);
@@ -279,6 +289,7 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
     QVERIFY(row(name));
     QCOMPARE(row(name)->height(), 32.0);
     QCOMPARE(findItem(row(name), "nameTextRow")->property("text").toString(), label);
+    QCOMPARE(findItem(row(name), "deleteButton")->size(), QSizeF(20, 20));
     for (const char *control : { "downloadButton", "pauseButton", "resumeButton", "queuedMark",
              "deleteButton", "progressBar" })
         QVERIFY2(visibleIn(name, control) == shown.contains(control), control);
@@ -290,7 +301,15 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
                                                downloader->modelList()->indexOf(name)),
                                         ModelListModel::ProgressRole)
                                     .toDouble();
-        QVERIFY(progress > 0.1);
+        QVERIFY(progress > 0.05);
+        QCOMPARE(bar->property("color").value<QColor>(), QColor("#333333"));
+        QCOMPARE(fill->property("color").value<QColor>(), QColor("#00cc66"));
+        QCOMPARE(bar->property("radius").toDouble(), 3.0);
+        // Between the label and the buttons, 6 pixels from each.
+        QQuickItem *label = findItem(row(name), "nameTextRow");
+        QQuickItem *buttons = findItem(row(name), "buttonRow");
+        QCOMPARE(bar->x(), label->x() + label->width() + 6);
+        QCOMPARE(bar->x() + bar->width(), buttons->x() - 6);
         QVERIFY(qAbs(fill->width() - bar->width() * progress) < bar->width() * 0.1);
         QCOMPARE(bar->height(), 6.0);
     }
@@ -311,6 +330,9 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     click(findItem(row("done"), "deleteButton"));
     QTRY_VERIFY(popup->property("opened").toBool());
     QCOMPARE(popup->property("targetModelName").toString(), QStringLiteral("done"));
+    QCOMPARE(popup->property("width").toDouble(), 300.0);
+    QCOMPARE(popup->property("height").toDouble(), 160.0);
+    QCOMPARE(findItem(top(), QStringLiteral("modelListView"))->property("spacing").toDouble(), 16.0);
     saveScreenshot(window, QStringLiteral("model-delete-popup"));
 
     // A press outside leaves it open.
