@@ -49,15 +49,14 @@ FileDownloader::~FileDownloader()
 
 void FileDownloader::setCatalogue(const QList<ModelInfo> &models)
 {
+    const QString folder = ownerChat ? ownerChat->oraculdDir() : QString();
+    if (ownerChat)
+        QDir().mkpath(folder);
     QList<ModelInfo> records = models;
-    for (int row = 0; row < records.size(); ++row) {
-        ModelInfo &model = records[row];
+    for (ModelInfo &model : records) {
         model.state = ModelListModel::NotDownloaded;
         model.bytesReceived = 0;
-        if (!ownerChat)
-            continue;
-        const QString path = ownerChat->oraculdDir() + QLatin1Char('/') + model.fileName;
-        if (isComplete(model, path))
+        if (ownerChat && isComplete(model, folder + QLatin1Char('/') + model.fileName))
             model.state = ModelListModel::Downloaded;
     }
     modelListModel.setModels(records);
