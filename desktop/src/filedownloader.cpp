@@ -258,14 +258,22 @@ void FileDownloader::onReadyRead()
         }
     }
     // An error page or a refused window: none of it is model data.
-    const QByteArray data = reply->readAll();
-    if (data.isEmpty() || writeFailed || windowUse == WindowUse::Discard)
+    if (writeFailed || windowUse == WindowUse::Discard) {
+        reply->skip(reply->bytesAvailable());
         return;
-    if (modelFile.write(data) != data.size()) {
-        writeFailed = true;
-        qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
-                             << modelFile.errorString();
-        reply->abort();
+    }
+    // Through one buffer kept for the whole download, so that a fast stream does not allocate.
+    if (readBuffer.size() < ReadBufferSize)
+        readBuffer.resize(ReadBufferSize);
+    qint64 n;
+    while ((n = reply->read(readBuffer.data(), readBuffer.size())) > 0) {
+        if (modelFile.write(readBuffer.constData(), n) != n) {
+            writeFailed = true;
+            qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
+                                 << modelFile.errorString();
+            reply->abort();
+            return;
+        }
     }
 }
 

@@ -27,6 +27,7 @@ class FileDownloader : public QObject
 
 public:
     static constexpr qint64 WindowSize = 8388608;
+    static constexpr qint64 ReadBufferSize = 1 << 20;
 
     // Loads the built-in catalogue; the model folder is the OraculdDir of a Chat parent.
     explicit FileDownloader(QObject *parent = nullptr);
@@ -92,6 +93,7 @@ private:
     // Queued rows that were paused: they continue from their partial file.
     QSet<int> resumeQueued;
     QByteArray accessToken;
+    QByteArray readBuffer;
 };
 
 #endif // FILEDOWNLOADER_H
