@@ -125,8 +125,9 @@ int main(int argc, char **argv)
         for (qint64 from = 0; from < size; from += WindowSize) {
             if (from > 0)
                 arguments << QStringLiteral("--next");
-            arguments << "-s" << "--fail" << "--cacert"
-                      << ModelRepositoryProcess::certificateAuthorityFile() << "-r"
+            arguments << "-s"
+                      << "--fail"
+                      << "--cacert" << ModelRepositoryProcess::certificateAuthorityFile() << "-r"
                       << QStringLiteral("%1-%2").arg(from).arg(qMin(from + WindowSize, size) - 1)
                       << url;
         }
@@ -210,7 +211,8 @@ int main(int argc, char **argv)
                .arg(bestCurlCpu)
                .arg(bestOursCpu)
                .arg(double(bestCurlCpu) / bestOursCpu, 0, 'f', 3);
-    out << QStringLiteral("peak memory above idle: %1 MiB (goal < 64 MiB)\n").arg(peakMiB, 0, 'f', 1);
+    out << QStringLiteral("peak memory above idle: %1 MiB (goal < 64 MiB)\n")
+               .arg(peakMiB, 0, 'f', 1);
     bool ok = true;
     if (ratio < 0.8) {
         out << "FAILED: throughput ratio below 0.8\n";

@@ -49,6 +49,11 @@ FileDownloader::~FileDownloader()
 
 void FileDownloader::setCatalogue(const QList<ModelInfo> &models)
 {
+    // Row numbers of a running download and of the queue would point into the other list.
+    if (downloading)
+        return;
+    downloadQueue.clear();
+    resumeQueued.clear();
     const QString folder = ownerChat ? ownerChat->oraculdDir() : QString();
     if (ownerChat)
         QDir().mkpath(folder);
@@ -112,7 +117,8 @@ void FileDownloader::pauseDownload(const QString &modelName)
 {
     if (!downloading || !reply || modelName != modelListModel.models().at(currentRow).name)
         return;
-    writeRow(currentRow, ModelListModel::Paused, modelListModel.models().at(currentRow).bytesReceived);
+    writeRow(
+        currentRow, ModelListModel::Paused, modelListModel.models().at(currentRow).bytesReceived);
     // Finishes the reply at once: onFinished runs before this returns.
     reply->abort();
 }
@@ -292,8 +298,8 @@ void FileDownloader::onFinished()
     const QNetworkReply::NetworkError error = reply->error();
     if (error == QNetworkReply::NoError && windowUse == WindowUse::Undecided)
         windowUse = decideWindowUse();
-    const bool failed = error != QNetworkReply::NoError || writeFailed
-        || windowUse == WindowUse::Discard;
+    const bool failed
+        = error != QNetworkReply::NoError || writeFailed || windowUse == WindowUse::Discard;
 
     if (modelFile.isOpen())
         modelFile.flush();

@@ -34,7 +34,7 @@ public:
     ~FileDownloader() override;
 
     // Replaces the catalogue (the built-in one stays the default), each row in the state its file
-    // in the model folder gives it.
+    // in the model folder gives it; ignored while a download runs.
     void setCatalogue(const QList<ModelInfo> &models);
 
     ModelListModel *modelList();

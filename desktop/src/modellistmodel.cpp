@@ -2,8 +2,7 @@
 
 ModelListModel::ModelListModel(QObject *parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 int ModelListModel::rowCount(const QModelIndex &) const
 {

@@ -96,7 +96,10 @@ private slots:
 
 private:
     int state(int row) const { return downloader()->modelList()->models().at(row).state; }
-    qint64 bytes(int row) const { return downloader()->modelList()->models().at(row).bytesReceived; }
+    qint64 bytes(int row) const
+    {
+        return downloader()->modelList()->models().at(row).bytesReceived;
+    }
     FileDownloader *downloader() const { return m_chat->modelDownloader(); }
     QString served(const QString &file) const { return m_served.filePath(file); }
     QString local(const QString &name) const { return m_models->filePath(name + ".gguf"); }
@@ -166,7 +169,8 @@ void tst_FileDownloader::untrustedServerIsRefused()
 
 void tst_FileDownloader::windowsOfEightMiBUpToTheEnd()
 {
-    downloader()->setCatalogue({ testModel("snow", m_repository->url("ok", "large.gguf"), LargeSize) });
+    downloader()->setCatalogue(
+        { testModel("snow", m_repository->url("ok", "large.gguf"), LargeSize) });
     QSignalSpy completed(downloader(), &FileDownloader::downloadCompleted);
     downloader()->startDownload("snow");
     QCOMPARE(state(0), int(ModelListModel::Downloading));
@@ -176,7 +180,8 @@ void tst_FileDownloader::windowsOfEightMiBUpToTheEnd()
     QTRY_COMPARE_WITH_TIMEOUT(state(0), int(ModelListModel::Downloaded), 60000);
     QStringList expected;
     for (qint64 from = 0; from < LargeSize; from += 8388608)
-        expected << QStringLiteral("bytes=%1-%2").arg(from).arg(qMin(from + 8388607, LargeSize - 1));
+        expected
+            << QStringLiteral("bytes=%1-%2").arg(from).arg(qMin(from + 8388607, LargeSize - 1));
     QCOMPARE(ranges(), expected);
     QCOMPARE(expected.size(), 9);
     QCOMPARE(expected.last(), QStringLiteral("bytes=67108864-67309062"));
@@ -198,7 +203,8 @@ void tst_FileDownloader::completedModelIsChosenByItsType_data()
 void tst_FileDownloader::completedModelIsChosenByItsType()
 {
     QFETCH(QString, type);
-    downloader()->setCatalogue({ testModel("fresh", m_repository->url("ok", "small.gguf"), SmallSize, type) });
+    downloader()->setCatalogue(
+        { testModel("fresh", m_repository->url("ok", "small.gguf"), SmallSize, type) });
     downloader()->startDownload("fresh");
     QTRY_COMPARE(state(0), int(ModelListModel::Downloaded));
     QVERIFY(m_chat->llms().contains("fresh"));
@@ -257,7 +263,8 @@ void tst_FileDownloader::onlyGoodBytesReachTheFile()
     QFETCH(QString, owner);
     QFETCH(int, endState);
     QFETCH(QStringList, firstRanges);
-    downloader()->setCatalogue({ testModel("m", m_repository->url(owner, "medium.gguf"), MediumSize) });
+    downloader()->setCatalogue(
+        { testModel("m", m_repository->url(owner, "medium.gguf"), MediumSize) });
     QSignalSpy completed(downloader(), &FileDownloader::downloadCompleted);
     downloader()->startDownload("m");
     QTRY_VERIFY_WITH_TIMEOUT(state(0) != ModelListModel::Downloading, 30000);
@@ -315,7 +322,8 @@ void tst_FileDownloader::wholeFileAfterPartialReplacesIt()
 
 void tst_FileDownloader::pauseThenResumeAppendsFromTheFileSize()
 {
-    downloader()->setCatalogue({ testModel("m", m_repository->url("slow", "small.gguf"), SmallSize) });
+    downloader()->setCatalogue(
+        { testModel("m", m_repository->url("slow", "small.gguf"), SmallSize) });
     QSignalSpy downloadingChanged(downloader(), &FileDownloader::downloadingChanged);
     downloader()->startDownload("m");
     QTRY_VERIFY(bytes(0) > 200000);
@@ -425,8 +433,9 @@ void tst_FileDownloader::unwritableModelFilePausesAtOnce()
         QVERIFY(QFile::link("/dev/full", local("stuck")));
     else
         QVERIFY(QDir().mkpath(local("stuck")));
-    downloader()->setCatalogue({ testModel("stuck", m_repository->url("ok", "medium.gguf"), MediumSize),
-        testModel("next", m_repository->url("ok", "small.gguf"), SmallSize) });
+    downloader()->setCatalogue(
+        { testModel("stuck", m_repository->url("ok", "medium.gguf"), MediumSize),
+            testModel("next", m_repository->url("ok", "small.gguf"), SmallSize) });
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot write"));
     downloader()->startDownload("stuck");
     downloader()->startDownload("next");
@@ -451,8 +460,9 @@ void tst_FileDownloader::statesAtStartAndAfterAFolderChange()
     writeLocal(local("oversized"), 1200);
     writeLocal(local("unknown"), 10);
     const QString url = m_repository->url("ok", "small.gguf");
-    downloader()->setCatalogue({ testModel("complete", url, 1000), testModel("partial", url, SmallSize),
-        testModel("oversized", url, 1000), testModel("missing", url, 1000), testModel("unknown", url, 0) });
+    downloader()->setCatalogue({ testModel("complete", url, 1000),
+        testModel("partial", url, SmallSize), testModel("oversized", url, 1000),
+        testModel("missing", url, 1000), testModel("unknown", url, 0) });
     const QList<int> atStart = { ModelListModel::Downloaded, ModelListModel::NotDownloaded,
         ModelListModel::NotDownloaded, ModelListModel::NotDownloaded, ModelListModel::Downloaded };
     for (int row = 0; row < atStart.size(); ++row) {
@@ -482,7 +492,8 @@ void tst_FileDownloader::statesAtStartAndAfterAFolderChange()
 
 void tst_FileDownloader::runningDownloadKeepsItsFolder()
 {
-    downloader()->setCatalogue({ testModel("m", m_repository->url("slow", "small.gguf"), SmallSize) });
+    downloader()->setCatalogue(
+        { testModel("m", m_repository->url("slow", "small.gguf"), SmallSize) });
     downloader()->startDownload("m");
     QTRY_VERIFY(bytes(0) > 100000);
     QTemporaryDir other;

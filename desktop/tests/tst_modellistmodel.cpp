@@ -66,8 +66,8 @@ void tst_ModelListModel::catalogueUrlsNameTheRepositoryFile()
         const QRegularExpressionMatch match = form.match(models.at(row).url);
         QVERIFY2(match.hasMatch(), qPrintable(models.at(row).url));
         // The retrieval model's file is stored upper-case in its repository.
-        const QString remote = row == 1 ? models.at(row).name + QStringLiteral(".GGUF")
-                                        : models.at(row).fileName;
+        const QString remote
+            = row == 1 ? models.at(row).name + QStringLiteral(".GGUF") : models.at(row).fileName;
         QCOMPARE(match.captured(1), remote);
     }
     QCOMPARE(models.at(0).url,
@@ -88,9 +88,9 @@ void tst_ModelListModel::rolesAndTheirValues()
     list.setModels({ model });
 
     const QHash<int, QByteArray> names = list.roleNames();
-    const QList<QPair<int, QByteArray>> expected = { { 257, "name" }, { 258, "displayName" },
-        { 259, "type" }, { 260, "state" }, { 261, "bytesReceived" }, { 262, "expectedSize" },
-        { 263, "progress" } };
+    const QList<QPair<int, QByteArray>> expected
+        = { { 257, "name" }, { 258, "displayName" }, { 259, "type" }, { 260, "state" },
+              { 261, "bytesReceived" }, { 262, "expectedSize" }, { 263, "progress" } };
     QCOMPARE(names.size(), expected.size());
     for (const auto &[role, name] : expected)
         QCOMPARE(names.value(role), name);

@@ -201,8 +201,8 @@ void tst_ModelViews::comboBoxesFollowTheModelFiles()
     const QString file = QDir(chat->oraculdDir()).filePath(QStringLiteral("answer.gguf"));
     const QString target = QFileInfo(file).symLinkTarget();
     QVERIFY(QFile::remove(file));
-    QMetaObject::invokeMethod(chat, "onModelDownloadCompleted", Q_ARG(QString, "none"),
-        Q_ARG(QString, "neither"));
+    QMetaObject::invokeMethod(
+        chat, "onModelDownloadCompleted", Q_ARG(QString, "none"), Q_ARG(QString, "neither"));
     QCOMPARE(chat->llms(), QStringList { "retrieval" });
     QCOMPARE(chat->answerLlm(), QString());
     QCOMPARE(answers->property("currentIndex").toInt(), -1);
@@ -210,8 +210,8 @@ void tst_ModelViews::comboBoxesFollowTheModelFiles()
     QCOMPARE(chat->retrieveLlm(), QStringLiteral("retrieval"));
 
     QVERIFY(QFile::link(target, file));
-    QMetaObject::invokeMethod(chat, "onModelDownloadCompleted", Q_ARG(QString, "answer"),
-        Q_ARG(QString, "generation"));
+    QMetaObject::invokeMethod(
+        chat, "onModelDownloadCompleted", Q_ARG(QString, "answer"), Q_ARG(QString, "generation"));
     QCOMPARE(answers->property("currentText").toString(), QStringLiteral("answer"));
 }
 
@@ -221,9 +221,9 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState_data()
     QTest::addColumn<int>("state");
     QTest::addColumn<QStringList>("shown");
     QTest::addColumn<QString>("label");
-    QTest::newRow("not downloaded") << "llama" << int(ModelListModel::NotDownloaded)
-                                    << QStringList { "downloadButton" }
-                                    << "Llama 3.2 1B (Answers) (1.23 GB)";
+    QTest::newRow("not downloaded")
+        << "llama" << int(ModelListModel::NotDownloaded) << QStringList { "downloadButton" }
+        << "Llama 3.2 1B (Answers) (1.23 GB)";
     QTest::newRow("downloading") << "running" << int(ModelListModel::Downloading)
                                  << QStringList { "pauseButton", "deleteButton", "progressBar" }
                                  << "Running (0.05 GB)";
@@ -296,11 +296,11 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
     if (shown.contains("progressBar")) {
         QQuickItem *bar = findItem(row(name), "progressBar");
         QQuickItem *fill = findItem(row(name), "progressFill");
-        const double progress = downloader->modelList()
-                                    ->data(downloader->modelList()->index(
-                                               downloader->modelList()->indexOf(name)),
-                                        ModelListModel::ProgressRole)
-                                    .toDouble();
+        const double progress
+            = downloader->modelList()
+                  ->data(downloader->modelList()->index(downloader->modelList()->indexOf(name)),
+                      ModelListModel::ProgressRole)
+                  .toDouble();
         QVERIFY(progress > 0.05);
         QCOMPARE(bar->property("color").value<QColor>(), QColor("#333333"));
         QCOMPARE(fill->property("color").value<QColor>(), QColor("#00cc66"));
@@ -332,7 +332,8 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     QCOMPARE(popup->property("targetModelName").toString(), QStringLiteral("done"));
     QCOMPARE(popup->property("width").toDouble(), 300.0);
     QCOMPARE(popup->property("height").toDouble(), 160.0);
-    QCOMPARE(findItem(top(), QStringLiteral("modelListView"))->property("spacing").toDouble(), 16.0);
+    QCOMPARE(
+        findItem(top(), QStringLiteral("modelListView"))->property("spacing").toDouble(), 16.0);
     saveScreenshot(window, QStringLiteral("model-delete-popup"));
 
     // A press outside leaves it open.
@@ -401,9 +402,10 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QQmlContext probeContext(qmlContext(web));
     probeContext.setContextProperty(QStringLiteral("probe"), &probe);
     QQmlExpression where(&probeContext, web,
-        QStringLiteral("runJavaScript(\"(function() { var r = document.querySelector("
-                       "'a[href=\\\"License.txt\\\"]').getBoundingClientRect(); return [r.left + "
-                       "r.width / 2, r.top + r.height / 2] })()\", function(r) { probe.value = r })"));
+        QStringLiteral(
+            "runJavaScript(\"(function() { var r = document.querySelector("
+            "'a[href=\\\"License.txt\\\"]').getBoundingClientRect(); return [r.left + "
+            "r.width / 2, r.top + r.height / 2] })()\", function(r) { probe.value = r })"));
     where.evaluate();
     QVERIFY(!where.hasError());
     QTRY_VERIFY(probe.value.isValid());

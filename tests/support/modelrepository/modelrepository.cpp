@@ -118,8 +118,8 @@ private:
         m_file.seek(first);
         m_remaining = last - first + 1;
         m_dropAfter = -1;
-        if (owner.startsWith(QLatin1String("dropat"))
-            && owner.mid(6).toLongLong() == first && partial)
+        if (owner.startsWith(QLatin1String("dropat")) && owner.mid(6).toLongLong() == first
+            && partial)
             m_dropAfter = m_remaining / 2;
         m_slow = owner == QLatin1String("slow");
         m_sending = true;
@@ -196,8 +196,8 @@ ModelRepository::ModelRepository(const QString &root, QObject *parent)
     : QObject(parent)
     , m_root(root)
 {
-    connect(&m_server, &QSslServer::pendingConnectionAvailable, this,
-        &ModelRepository::onConnection);
+    connect(
+        &m_server, &QSslServer::pendingConnectionAvailable, this, &ModelRepository::onConnection);
 }
 
 bool ModelRepository::listen(const QString &certificateFile, const QString &keyFile, quint16 port)

@@ -11,8 +11,7 @@ ModelRepositoryProcess::ModelRepositoryProcess(const QString &folder, QObject *p
     , m_server(QStringLiteral(QUORVANE_MODEL_REPOSITORY_PROGRAM),
           { folder, QStringLiteral("--cert"), certificates + QStringLiteral("/server.pem"),
               QStringLiteral("--key"), certificates + QStringLiteral("/server.key") })
-{
-}
+{ }
 
 bool ModelRepositoryProcess::isListening() const
 {
