@@ -252,6 +252,9 @@ void tst_FileDownloader::onlyGoodBytesReachTheFile_data()
         << "short" << done << QStringList { "bytes=0-8388607", "bytes=4194304-12582911" };
     QTest::newRow("ranges ignored: one whole response")
         << "norange" << done << QStringList { "bytes=0-8388607" };
+    QTest::newRow("redirected, as the repository sends its files")
+        << "redirect" << done
+        << QStringList { "bytes=0-8388607", "bytes=0-8388607", "bytes=8388608-16777215" };
     QTest::newRow("404 with an HTML body") << "e404" << paused << QStringList { "bytes=0-8388607" };
     QTest::newRow("500 with an HTML body") << "e500" << paused << QStringList { "bytes=0-8388607" };
     QTest::newRow("206 for another range")

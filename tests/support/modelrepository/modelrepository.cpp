@@ -74,6 +74,14 @@ private:
             return;
         }
         const QString owner = match.captured(1);
+        if (owner == QLatin1String("redirect")) {
+            // As the real repository sends its files from another address.
+            const QByteArray location = "/ok" + path.mid(owner.size() + 1).toUtf8();
+            m_socket->write("HTTP/1.1 302 Found\r\nLocation: " + location
+                + "\r\nContent-Length: 0\r\n\r\n");
+            QTimer::singleShot(0, this, &Connection::onReadyRead);
+            return;
+        }
         if (owner == QLatin1String("e404") || owner == QLatin1String("e500")) {
             sendError(owner.mid(1).toInt());
             return;

@@ -17,6 +17,7 @@ class QSslSocket;
 //   e404, e500   that status with an HTML body
 //   badrange     206 whose Content-Range starts one byte after the asked one
 //   slow         sends 64 KiB every 20 ms
+//   redirect     answers 302 with the address of the file under the owner "ok"
 // Every request is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
 // a missing header as "-".
 class ModelRepository : public QObject
