@@ -175,6 +175,16 @@ void tst_ModelViews::modeButtonsShowAndHideTheModelChoices()
     QVERIFY(retrieval->isEnabled());
     saveScreenshot(window, QStringLiteral("model-settings"));
 
+    // The user picks the other model file for answers from the open list.
+    const QString before = chat->answerLlm();
+    click(answers);
+    QTRY_VERIFY(answers->property("popup").value<QObject *>()->property("opened").toBool());
+    QTest::keyClick(window, before == chat->llms().first() ? Qt::Key_Down : Qt::Key_Up);
+    QTest::keyClick(window, Qt::Key_Return);
+    QTRY_VERIFY(chat->answerLlm() != before);
+    QCOMPARE(chat->answerLlm(), answers->property("currentText").toString());
+    chat->setAnswerLlm(before);
+
     click(online);
     QTRY_VERIFY(!chat->localAI());
     QVERIFY(!local->property("checked").toBool());
