@@ -8,6 +8,7 @@
 #include "docproxylist.h"
 #include "llmclient.h"
 #include "message.h"
+#include "modellistmodel.h"
 
 #include <folioscope/folioscope.h>
 
@@ -18,6 +19,7 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <QtWebEngineQuick>
 #include <QUrl>
 
 // The event of QQuickWindow::closing is private to Qt Quick; the hook never looks into it.
@@ -34,6 +36,9 @@ void Application::prepare()
     QCoreApplication::setApplicationVersion(QStringLiteral("6.8.0"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+    // The about page's browser shares the OpenGL contexts, which must be set up before the
+    // application object exists.
+    QtWebEngineQuick::initialize();
 }
 
 Application::Application(int &argc, char **argv)
@@ -60,6 +65,8 @@ Application::Application(int &argc, char **argv)
     qRegisterMetaType<Message *>("Message*");
     qmlRegisterUncreatableType<Doc>(
         "CustomComponents", 1, 0, "Doc", QStringLiteral("Documents come from the document list"));
+    qmlRegisterUncreatableType<ModelListModel>(
+        "CustomComponents", 1, 0, "ModelListModel", QStringLiteral("Enum container"));
 
     QQmlComponent component(qmlEngine, QUrl(resourceBase + QStringLiteral("main.qml")));
     mainWindow = component.create(context);

@@ -3,6 +3,7 @@
 #include "chatlist.h"
 #include "doclist.h"
 #include "docproxylist.h"
+#include "filedownloader.h"
 #include "llmclient.h"
 #include "message.h"
 #include "user.h"
@@ -61,6 +62,9 @@ Chat::Chat(QObject *parent)
             messageReceived(doc);
     });
     connect(m_llmClient, &LLMClient::serverEnded, this, &Chat::onServerEnded);
+    m_modelDownloader = new FileDownloader(this);
+    connect(m_modelDownloader, &FileDownloader::downloadCompleted, this,
+        &Chat::onModelDownloadCompleted);
 
     if (settingValue(OraculdDirKey).toString().isEmpty())
         setOraculdDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
@@ -136,6 +140,11 @@ QString Chat::oraculdDir() const
 LLMClient *Chat::llmClient() const
 {
     return m_llmClient;
+}
+
+FileDownloader *Chat::modelDownloader() const
+{
+    return m_modelDownloader;
 }
 
 QVariant Chat::settingValue(const QString &key) const
@@ -248,6 +257,7 @@ void Chat::setOraculdDir(const QString &dir)
         return;
     saveSetting(OraculdDirKey, native);
     refreshLlms();
+    m_modelDownloader->refreshModelStates();
     setAnswerLlm(QString());
     setRetrieveLlm(QString());
     emit oraculdDirChanged(native);

@@ -4,6 +4,7 @@
 #include "combinedsearchmodel.h"
 #include "doclist.h"
 #include "docproxylist.h"
+#include "filedownloader.h"
 #include "user.h"
 
 #include <tessellum/chunk.h>
@@ -34,6 +35,7 @@ class Chat : public QObject
     Q_PROPERTY(QString RetrieveLlm READ retrieveLlm WRITE setRetrieveLlm NOTIFY retrieveLlmChanged)
     Q_PROPERTY(QStringList Llms READ llms NOTIFY llmsUpdated)
     Q_PROPERTY(QString OraculdDir READ oraculdDir WRITE setOraculdDir NOTIFY oraculdDirChanged)
+    Q_PROPERTY(FileDownloader *modelDownloader READ modelDownloader CONSTANT)
 
 public:
     explicit Chat(QObject *parent = nullptr);
@@ -60,6 +62,7 @@ public:
     // the message is then lost.
     bool sendToServer(const QJsonObject &message);
     LLMClient *llmClient() const;
+    FileDownloader *modelDownloader() const;
 
     Q_INVOKABLE void delDoc(int index);
     Q_INVOKABLE void selectOraculdDir();
@@ -117,6 +120,7 @@ private:
     QSettings m_settings;
     CombinedSearchModel *m_searchModel;
     LLMClient *m_llmClient = nullptr;
+    FileDownloader *m_modelDownloader = nullptr;
     bool m_localAI = false;
     QString m_answerLlm;
     QString m_retrieveLlm;

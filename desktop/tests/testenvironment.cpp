@@ -130,54 +130,33 @@ QString fileUrl(const QString &path)
 
 OnlineService::OnlineService(const QStringList &arguments, QObject *parent)
     : QObject(parent)
+    , m_process(QDir(TestEnvironment::binDir()).filePath(QStringLiteral("onlineservice")),
+          QStringList { QStringLiteral("0") } + arguments)
 {
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, [this] {
-        m_partialLine += m_process.readAllStandardOutput();
-        qsizetype end;
-        while ((end = m_partialLine.indexOf('\n')) >= 0) {
-            const QString line = QString::fromUtf8(m_partialLine.left(end));
-            m_partialLine.remove(0, end + 1);
-            if (m_url.isEmpty() && line.startsWith(QLatin1String("listening ")))
-                m_url = line.mid(10);
-            else
-                m_log.append(line);
-        }
-    });
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(QDir(TestEnvironment::binDir()).filePath(QStringLiteral("onlineservice")),
-        QStringList { QStringLiteral("0") } + arguments);
-    const bool ready = QTest::qWaitFor(
-        [this] { return !m_url.isEmpty() || m_process.state() == QProcess::NotRunning; }, 10000);
-    if (!ready)
-        qWarning() << "onlineservice did not start";
 }
 
-OnlineService::~OnlineService()
-{
-    m_process.kill();
-    m_process.waitForFinished(5000);
-}
+OnlineService::~OnlineService() = default;
 
 bool OnlineService::isListening() const
 {
-    return !m_url.isEmpty();
+    return m_process.isListening();
 }
 
 QString OnlineService::url() const
 {
-    return m_url;
+    return m_process.address();
 }
 
 QStringList OnlineService::log() const
 {
-    return m_log;
+    return m_process.lines();
 }
 
 QStringList OnlineService::received(const QString &type) const
 {
     QStringList result;
     const QString needle = QStringLiteral("\"type\":\"%1\"").arg(type);
-    for (const QString &line : m_log) {
+    for (const QString &line : m_process.lines()) {
         if (line.startsWith(QLatin1String("<< ")) && (type.isEmpty() || line.contains(needle)))
             result.append(line.mid(3));
     }

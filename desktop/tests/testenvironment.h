@@ -1,6 +1,8 @@
 #ifndef TESTENVIRONMENT_H
 #define TESTENVIRONMENT_H
 
+#include "standinprocess.h"
+
 #include <QList>
 
 #include <memory>
@@ -61,10 +63,7 @@ public:
     bool waitForReceived(const QString &type, int count, int timeoutMs = 10000);
 
 private:
-    QProcess m_process;
-    QString m_url;
-    QStringList m_log;
-    QByteArray m_partialLine;
+    StandInProcess m_process;
 };
 
 // The WebSocket item the main window hands to Chat, made from QML as the window makes it.

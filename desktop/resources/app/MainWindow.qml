@@ -4,15 +4,12 @@ import QtWebSockets
 import "./Documents"
 import "./OpenedChat"
 import "./Search"
+import "./Options"
+import "./GenAI"
+import "./Info"
 
 Rectangle {
     id: mainWindow
-
-    // Views whose screens are not part of the program yet; their buttons push nothing.
-    property Component optionsView: null
-    property Component genAIView: null
-    property Component modelDownload: null
-    property Component infoView: null
 
     color: "transparent"
 
@@ -34,6 +31,26 @@ Rectangle {
         Component {
             id: searchView
             SearchView { objectName: "searchView" }
+        }
+
+        Component {
+            id: optionsView
+            OptionsView { objectName: "optionsView" }
+        }
+
+        Component {
+            id: genAIView
+            GenAIView { objectName: "genAIView" }
+        }
+
+        Component {
+            id: modelDownload
+            ModelDownload { objectName: "modelDownload" }
+        }
+
+        Component {
+            id: infoView
+            InfoView { }
         }
 
         StackView {

@@ -1,0 +1,387 @@
+#include "filedownloader.h"
+
+#include "chat.h"
+#include "modelcatalogue.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+
+namespace {
+
+qint64 fileSize(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() ? info.size() : 0;
+}
+
+// The first byte of a "Content-Range: bytes FIRST-LAST/TOTAL" header, or -1.
+qint64 contentRangeStart(const QByteArray &header)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*bytes\\s+(\\d+)-\\d+/"));
+    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(header));
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+} // namespace
+
+FileDownloader::FileDownloader(QObject *parent)
+    : QObject(parent)
+    , ownerChat(qobject_cast<Chat *>(parent))
+    , accessToken(qgetenv("QUORVANE_MODEL_TOKEN"))
+{
+    setCatalogue(builtInModelCatalogue());
+}
+
+FileDownloader::~FileDownloader()
+{
+    // The manager deletes a running reply after this body; its signals must not reach a
+    // half-destroyed downloader.
+    if (reply) {
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+    }
+    modelFile.close();
+}
+
+void FileDownloader::setCatalogue(const QList<ModelInfo> &models)
+{
+    // Row numbers of a running download and of the queue would point into the other list.
+    if (downloading)
+        return;
+    downloadQueue.clear();
+    resumeQueued.clear();
+    const QString folder = ownerChat ? ownerChat->oraculdDir() : QString();
+    if (ownerChat)
+        QDir().mkpath(folder);
+    QList<ModelInfo> records = models;
+    for (ModelInfo &model : records) {
+        model.state = ModelListModel::NotDownloaded;
+        model.bytesReceived = 0;
+        if (ownerChat && isComplete(model, folder + QLatin1Char('/') + model.fileName))
+            model.state = ModelListModel::Downloaded;
+    }
+    modelListModel.setModels(records);
+}
+
+ModelListModel *FileDownloader::modelList()
+{
+    return &modelListModel;
+}
+
+bool FileDownloader::isDownloading() const
+{
+    return downloading;
+}
+
+QString FileDownloader::currentFile() const
+{
+    return curFile;
+}
+
+QString FileDownloader::modelFilePath(int row) const
+{
+    if (!ownerChat || row < 0 || row >= modelListModel.rowCount())
+        return {};
+    const QString folder = ownerChat->oraculdDir();
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/') + modelListModel.models().at(row).fileName;
+}
+
+bool FileDownloader::isComplete(const ModelInfo &model, const QString &path) const
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile()
+        && (model.expectedSize <= 0 || info.size() == model.expectedSize);
+}
+
+void FileDownloader::startDownload(const QString &modelName)
+{
+    const int row = modelListModel.indexOf(modelName);
+    if (row < 0)
+        return;
+    if (!downloading) {
+        beginDownload(row, false);
+        return;
+    }
+    if (row == currentRow || modelListModel.models().at(row).state == ModelListModel::Queued)
+        return;
+    writeRow(row, ModelListModel::Queued, modelListModel.models().at(row).bytesReceived);
+    downloadQueue.append(row);
+}
+
+void FileDownloader::pauseDownload(const QString &modelName)
+{
+    if (!downloading || !reply || modelName != modelListModel.models().at(currentRow).name)
+        return;
+    writeRow(
+        currentRow, ModelListModel::Paused, modelListModel.models().at(currentRow).bytesReceived);
+    // Finishes the reply at once: onFinished runs before this returns.
+    reply->abort();
+}
+
+void FileDownloader::resumeDownload(const QString &modelName)
+{
+    const int row = modelListModel.indexOf(modelName);
+    if (row < 0 || modelListModel.models().at(row).state != ModelListModel::Paused)
+        return;
+    if (!downloading) {
+        beginDownload(row, true);
+        return;
+    }
+    writeRow(row, ModelListModel::Queued, modelListModel.models().at(row).bytesReceived);
+    downloadQueue.append(row);
+    resumeQueued.insert(row);
+}
+
+void FileDownloader::removeFromQueue(const QString &modelName)
+{
+    const int row = modelListModel.indexOf(modelName);
+    if (row < 0 || modelListModel.models().at(row).state != ModelListModel::Queued)
+        return;
+    downloadQueue.removeAll(row);
+    resumeQueued.remove(row);
+    writeRow(row, ModelListModel::NotDownloaded, 0);
+}
+
+void FileDownloader::deleteModel(const QString &modelName)
+{
+    const int row = modelListModel.indexOf(modelName);
+    if (row < 0)
+        return;
+    if (modelListModel.models().at(row).state == ModelListModel::Queued) {
+        removeFromQueue(modelName);
+        return;
+    }
+    if (downloading && row == currentRow && reply) {
+        deleteRequested = true;
+        // onFinished removes the file and starts the next queued model before this returns.
+        reply->abort();
+        return;
+    }
+    const QString path = modelFilePath(row);
+    if (!path.isEmpty() && QFileInfo::exists(path))
+        QFile::remove(path);
+    writeRow(row, ModelListModel::NotDownloaded, 0);
+}
+
+void FileDownloader::refreshModelStates()
+{
+    for (int row = 0; row < modelListModel.rowCount(); ++row) {
+        const ModelInfo &model = modelListModel.models().at(row);
+        // The running download keeps the folder it started in, and queued rows are begun in
+        // the folder of their turn.
+        if ((downloading && row == currentRow) || model.state == ModelListModel::Queued)
+            continue;
+        if (isComplete(model, modelFilePath(row)))
+            writeRow(row, ModelListModel::Downloaded, model.expectedSize);
+        else
+            writeRow(row, ModelListModel::NotDownloaded, 0);
+    }
+}
+
+void FileDownloader::beginDownload(int row, bool resume)
+{
+    currentRow = row;
+    currentPath = modelFilePath(row);
+    const qint64 start = resume ? fileSize(currentPath) : 0;
+
+    modelFile.setFileName(currentPath);
+    const QIODevice::OpenMode mode
+        = resume ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly;
+    // Unbuffered: a full disk shows at the write that hits it.
+    if (currentPath.isEmpty() || !modelFile.open(mode | QIODevice::Unbuffered)) {
+        // Asking for the same window again would never end: the row keeps its good bytes.
+        qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
+                             << modelFile.errorString();
+        writeRow(row, ModelListModel::Paused, fileSize(currentPath));
+        currentRow = -1;
+        currentPath.clear();
+        startNextQueued();
+        return;
+    }
+
+    windowStart = start;
+    writeRow(row, ModelListModel::Downloading, start);
+    downloading = true;
+    emit downloadingChanged();
+    curFile = modelListModel.models().at(row).name;
+    emit curFileChanged();
+    sendRangeRequest(start);
+}
+
+void FileDownloader::sendRangeRequest(qint64 from)
+{
+    const ModelInfo &model = modelListModel.models().at(currentRow);
+    QNetworkRequest request(QUrl(model.url));
+    if (!accessToken.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + accessToken);
+    QByteArray range = "bytes=" + QByteArray::number(from) + '-';
+    // An unknown size asks for the rest of the file.
+    if (model.expectedSize > 0)
+        range += QByteArray::number(qMin(from + WindowSize - 1, model.expectedSize - 1));
+    request.setRawHeader("Range", range);
+
+    windowUse = WindowUse::Undecided;
+    writeFailed = false;
+    reply = networkManager.get(request);
+    connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &FileDownloader::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &FileDownloader::onFinished);
+}
+
+FileDownloader::WindowUse FileDownloader::decideWindowUse() const
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 206 && contentRangeStart(reply->rawHeader("Content-Range")) == windowStart)
+        return WindowUse::Append;
+    // A server that ignores the range sends the whole file: it replaces what is on disk.
+    if (status == 200)
+        return WindowUse::ReplaceFile;
+    return WindowUse::Discard;
+}
+
+void FileDownloader::onReadyRead()
+{
+    if (!reply)
+        return;
+    if (windowUse == WindowUse::Undecided) {
+        windowUse = decideWindowUse();
+        // A range other than the one asked for is not worth receiving; an error status ends
+        // the reply with its error anyway.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (windowUse == WindowUse::Discard && status < 400) {
+            reply->abort();
+            return;
+        }
+        if (windowUse == WindowUse::ReplaceFile) {
+            windowStart = 0;
+            if (!modelFile.resize(0) || !modelFile.seek(0))
+                writeFailed = true;
+        }
+    }
+    // An error page or a refused window: none of it is model data.
+    if (writeFailed || windowUse == WindowUse::Discard) {
+        reply->skip(reply->bytesAvailable());
+        return;
+    }
+    // Through one buffer kept for the whole download, so that a fast stream does not allocate.
+    if (readBuffer.size() < ReadBufferSize)
+        readBuffer.resize(ReadBufferSize);
+    qint64 n;
+    while ((n = reply->read(readBuffer.data(), readBuffer.size())) > 0) {
+        if (modelFile.write(readBuffer.constData(), n) != n) {
+            writeFailed = true;
+            qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
+                                 << modelFile.errorString();
+            reply->abort();
+            return;
+        }
+    }
+}
+
+void FileDownloader::onDownloadProgress(qint64 bytesReceived, qint64)
+{
+    if (windowUse == WindowUse::Discard)
+        return;
+    modelListModel.setBytesReceived(currentRow, windowStart + bytesReceived);
+}
+
+void FileDownloader::onFinished()
+{
+    if (!reply)
+        return;
+    ModelInfo model = modelListModel.models().at(currentRow);
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::NoError && windowUse == WindowUse::Undecided)
+        windowUse = decideWindowUse();
+    const bool failed
+        = error != QNetworkReply::NoError || writeFailed || windowUse == WindowUse::Discard;
+
+    if (modelFile.isOpen())
+        modelFile.flush();
+    const qint64 present = fileSize(currentPath);
+    modelListModel.setBytesReceived(currentRow, present);
+
+    const bool complete = model.expectedSize > 0 ? present >= model.expectedSize : !failed;
+    // Only a window appended where it was asked for and that brought bytes is followed by the
+    // next: a whole file that came short, or a window that brought nothing, would come the same
+    // way again.
+    if (!failed && !deleteRequested && !complete && windowUse == WindowUse::Append
+        && present > windowStart) {
+        windowStart = present;
+        reply->deleteLater();
+        reply = nullptr;
+        sendRangeRequest(windowStart);
+        return;
+    }
+
+    modelFile.close();
+    if (!complete) {
+        if (deleteRequested) {
+            if (QFileInfo::exists(currentPath))
+                QFile::remove(currentPath);
+            model.state = ModelListModel::NotDownloaded;
+            model.bytesReceived = 0;
+        } else {
+            model.state = ModelListModel::Paused;
+            model.bytesReceived = present;
+        }
+        modelListModel.setModel(currentRow, model);
+    } else if (!hasGgufMagic(currentPath)) {
+        qWarning().noquote() << "Model download:" << model.name
+                             << "is not a GGUF model file; removed" << currentPath;
+        QFile::remove(currentPath);
+        model.state = ModelListModel::NotDownloaded;
+        model.bytesReceived = 0;
+        modelListModel.setModel(currentRow, model);
+    } else {
+        model.state = ModelListModel::Downloaded;
+        model.bytesReceived = model.expectedSize > 0 ? model.expectedSize : present;
+        modelListModel.setModel(currentRow, model);
+        emit downloadCompleted(model.name, model.type);
+    }
+    deleteRequested = false;
+    endDownload();
+    startNextQueued();
+}
+
+void FileDownloader::endDownload()
+{
+    reply->deleteLater();
+    reply = nullptr;
+    downloading = false;
+    emit downloadingChanged();
+    curFile.clear();
+    emit curFileChanged();
+}
+
+void FileDownloader::startNextQueued()
+{
+    currentRow = -1;
+    currentPath.clear();
+    windowStart = 0;
+    if (downloadQueue.isEmpty())
+        return;
+    const int row = downloadQueue.takeFirst();
+    beginDownload(row, resumeQueued.remove(row));
+}
+
+bool FileDownloader::hasGgufMagic(const QString &path) const
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(4) == "GGUF";
+}
+
+void FileDownloader::writeRow(int row, int state, qint64 bytes)
+{
+    if (row < 0 || row >= modelListModel.rowCount())
+        return;
+    ModelInfo model = modelListModel.models().at(row);
+    model.state = state;
+    model.bytesReceived = bytes;
+    modelListModel.setModel(row, model);
+}

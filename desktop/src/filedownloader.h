@@ -1,0 +1,99 @@
+#ifndef FILEDOWNLOADER_H
+#define FILEDOWNLOADER_H
+
+#include "modellistmodel.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+class Chat;
+class QNetworkReply;
+
+// Fetches catalogue models into the model folder, one at a time, in ranged requests of at most
+// WindowSize bytes appended to the model file; further models wait in a first-in, first-out queue.
+// A running download can be paused (the bytes on disk stay), resumed from the file's size, or
+// deleted.
+class FileDownloader : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(ModelListModel *modelList READ modelList CONSTANT)
+    Q_PROPERTY(bool downloading READ isDownloading NOTIFY downloadingChanged)
+    Q_PROPERTY(QString curFile READ currentFile NOTIFY curFileChanged)
+
+public:
+    static constexpr qint64 WindowSize = 8388608;
+    static constexpr qint64 ReadBufferSize = 1 << 20;
+
+    // Loads the built-in catalogue; the model folder is the OraculdDir of a Chat parent.
+    explicit FileDownloader(QObject *parent = nullptr);
+    ~FileDownloader() override;
+
+    // Replaces the catalogue (the built-in one stays the default), each row in the state its file
+    // in the model folder gives it; ignored while a download runs.
+    void setCatalogue(const QList<ModelInfo> &models);
+
+    ModelListModel *modelList();
+    bool isDownloading() const;
+    QString currentFile() const;
+    // Where a row's model file lives: the model folder, which is created when missing.
+    QString modelFilePath(int row) const;
+
+    Q_INVOKABLE void startDownload(const QString &modelName);
+    Q_INVOKABLE void pauseDownload(const QString &modelName);
+    Q_INVOKABLE void resumeDownload(const QString &modelName);
+    Q_INVOKABLE void deleteModel(const QString &modelName);
+    Q_INVOKABLE void refreshModelStates();
+    Q_INVOKABLE void removeFromQueue(const QString &modelName);
+
+signals:
+    void downloadingChanged();
+    void curFileChanged();
+    void downloadCompleted(QString modelName, QString modelType);
+
+private slots:
+    void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void onFinished();
+
+private:
+    // How the running window's response is taken, decided by its status line.
+    enum class WindowUse { Undecided, Append, ReplaceFile, Discard };
+
+    bool isComplete(const ModelInfo &model, const QString &path) const;
+    void beginDownload(int row, bool resume);
+    void sendRangeRequest(qint64 from);
+    void onReadyRead();
+    WindowUse decideWindowUse() const;
+    void writeRow(int row, int state, qint64 bytes);
+    void endDownload();
+    void startNextQueued();
+    bool hasGgufMagic(const QString &path) const;
+
+    Chat *ownerChat = nullptr;
+    ModelListModel modelListModel;
+    QList<int> downloadQueue;
+    int currentRow = -1;
+    QNetworkAccessManager networkManager;
+    QNetworkReply *reply = nullptr;
+    QFile modelFile;
+    bool downloading = false;
+    bool deleteRequested = false;
+    QString curFile;
+    qint64 windowStart = 0;
+
+    // The path the running download started with: a change of model folder meanwhile does not
+    // move its checks or its deletion.
+    QString currentPath;
+    WindowUse windowUse = WindowUse::Undecided;
+    bool writeFailed = false;
+    // Queued rows that were paused: they continue from their partial file.
+    QSet<int> resumeQueued;
+    QByteArray accessToken;
+    QByteArray readBuffer;
+};
+
+#endif // FILEDOWNLOADER_H

@@ -1,0 +1,461 @@
+#include "application.h"
+#include "chat.h"
+#include "componentcreatorengine.h"
+#include "filedownloader.h"
+#include "modellistmodel.h"
+#include "modelrepositoryprocess.h"
+#include "testcatalogue.h"
+#include "uitestenvironment.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QQmlContext>
+#include <QQmlExpression>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace UiTestEnvironment;
+
+namespace {
+constexpr qint64 SlowFileSize = 48 * 1024 * 1024; // takes about 15 s from the slow server
+}
+
+// Receives what a page's script answers.
+class Probe : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QVariant value MEMBER value)
+
+public:
+    QVariant value;
+};
+
+// The options, language-model settings, model downloads and about views in the real window, in
+// online mode, with the catalogue pointed at the model repository stand-in.
+class tst_ModelViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void optionsLeadToTheSettings();
+    void modeButtonsShowAndHideTheModelChoices();
+    void comboBoxesFollowTheModelFiles();
+    void downloadRowsShowTheControlsOfTheirState_data();
+    void downloadRowsShowTheControlsOfTheirState();
+    void deleteAsksFirstExceptForTheQueue();
+    void aboutPageBrowsesToTheLicenceAndBack();
+
+private:
+    QQuickItem *top() const;
+    QQuickItem *row(const QString &name) const;
+    bool visibleIn(const QString &rowName, const QString &objectName) const;
+    void click(QQuickItem *item);
+    void clickAt(const QPointF &point);
+    int state(int row) const { return downloader->modelList()->models().at(row).state; }
+
+    Chat *chat = nullptr;
+    FileDownloader *downloader = nullptr;
+    QQuickWindow *window = nullptr;
+    QQuickItem *stack = nullptr;
+    QTemporaryDir served;
+    std::unique_ptr<ModelRepositoryProcess> repository;
+};
+
+void tst_ModelViews::initTestCase()
+{
+    auto *engine = qApp->findChild<ComponentCreatorEngine *>();
+    QVERIFY(engine);
+    chat = engine->findChild<Chat *>(QString(), Qt::FindDirectChildrenOnly);
+    QVERIFY(chat);
+    downloader = chat->modelDownloader();
+    window = mainWindow();
+    QVERIFY(window);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    stack = findItem(window, QStringLiteral("mainStack"));
+    QVERIFY(stack);
+
+    QFile slow(served.filePath("slow.gguf"));
+    QVERIFY(slow.open(QIODevice::WriteOnly));
+    slow.write("GGUF");
+    QVERIFY(slow.resize(SlowFileSize));
+    slow.close();
+    repository = std::make_unique<ModelRepositoryProcess>(served.path());
+    QVERIFY(repository->isListening());
+    ModelRepositoryProcess::trustTestAuthority();
+}
+
+void tst_ModelViews::cleanupTestCase()
+{
+    for (const ModelInfo &model : downloader->modelList()->models())
+        downloader->deleteModel(model.name);
+}
+
+QQuickItem *tst_ModelViews::top() const
+{
+    return stack->property("currentItem").value<QQuickItem *>();
+}
+
+QQuickItem *tst_ModelViews::row(const QString &name) const
+{
+    return findItem(top(), QStringLiteral("modelRow_") + name);
+}
+
+bool tst_ModelViews::visibleIn(const QString &rowName, const QString &objectName) const
+{
+    QQuickItem *item = findItem(row(rowName), objectName);
+    return item && item->isVisible();
+}
+
+void tst_ModelViews::click(QQuickItem *item)
+{
+    QVERIFY(item);
+    clickAt(item->mapToScene(QPointF(item->width() / 2, item->height() / 2)));
+}
+
+void tst_ModelViews::clickAt(const QPointF &point)
+{
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, point.toPoint());
+}
+
+void tst_ModelViews::optionsLeadToTheSettings()
+{
+    click(findItem(top(), QStringLiteral("optionsButton")));
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("optionsView"));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    QQuickItem *info = findItem(top(), QStringLiteral("infoButton"));
+    QQuickItem *genAI = findItem(top(), QStringLiteral("genAIButton"));
+    QCOMPARE(info->size(), QSizeF(45, 45));
+    QCOMPARE(genAI->size(), QSizeF(50, 50));
+    QCOMPARE(findItem(top(), QStringLiteral("backButton"))->size(), QSizeF(35, 35));
+    // Stacked and centred in the view.
+    const QPointF infoCentre = info->mapToScene(QPointF(22.5, 22.5));
+    const QPointF genAICentre = genAI->mapToScene(QPointF(25, 25));
+    QVERIFY(qAbs(infoCentre.x() - window->width() / 2.0) <= 1);
+    QVERIFY(qAbs(genAICentre.x() - window->width() / 2.0) <= 1);
+    QVERIFY(infoCentre.y() < genAICentre.y());
+    saveScreenshot(window, QStringLiteral("options"));
+
+    click(genAI);
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+}
+
+void tst_ModelViews::modeButtonsShowAndHideTheModelChoices()
+{
+    QQuickItem *online = findItem(top(), QStringLiteral("chatGPTRadioBtn"));
+    QQuickItem *local = findItem(top(), QStringLiteral("localRadioBtn"));
+    QQuickItem *options = findItem(top(), QStringLiteral("localAIOptionsLayout"));
+    QQuickItem *answers = findItem(top(), QStringLiteral("genModelCombo"));
+    QQuickItem *retrieval = findItem(top(), QStringLiteral("retrievalModelCombo"));
+    QVERIFY(online && local && options && answers && retrieval);
+
+    QVERIFY(!chat->localAI());
+    QVERIFY(online->property("checked").toBool());
+    QVERIFY(!local->property("checked").toBool());
+    QCOMPARE(options->opacity(), 0.0);
+    QVERIFY(options->height() > 0); // hidden, its place kept
+    QVERIFY(!answers->isEnabled());
+    QVERIFY(!retrieval->isEnabled());
+
+    click(local);
+    QTRY_VERIFY(chat->localAI());
+    QVERIFY(!online->property("checked").toBool());
+    QCOMPARE(options->opacity(), 1.0);
+    QVERIFY(answers->isEnabled());
+    QVERIFY(retrieval->isEnabled());
+    saveScreenshot(window, QStringLiteral("model-settings"));
+
+    // The user picks the other model file for answers from the open list.
+    const QString before = chat->answerLlm();
+    click(answers);
+    QTRY_VERIFY(answers->property("popup").value<QObject *>()->property("opened").toBool());
+    QTest::keyClick(window, before == chat->llms().first() ? Qt::Key_Down : Qt::Key_Up);
+    QTest::keyClick(window, Qt::Key_Return);
+    QTRY_VERIFY(chat->answerLlm() != before);
+    QCOMPARE(chat->answerLlm(), answers->property("currentText").toString());
+    chat->setAnswerLlm(before);
+
+    click(online);
+    QTRY_VERIFY(!chat->localAI());
+    QVERIFY(!local->property("checked").toBool());
+    QCOMPARE(options->opacity(), 0.0);
+    QVERIFY(!answers->isEnabled());
+    QCOMPARE(QSettings().value(QStringLiteral("localAI")).toBool(), false);
+}
+
+void tst_ModelViews::comboBoxesFollowTheModelFiles()
+{
+    QQuickItem *answers = findItem(top(), QStringLiteral("genModelCombo"));
+    QQuickItem *retrieval = findItem(top(), QStringLiteral("retrievalModelCombo"));
+    QVERIFY(answers && retrieval);
+    QCOMPARE(answers->property("model").toStringList(), chat->llms());
+    QCOMPARE(answers->property("currentText").toString(), QStringLiteral("answer"));
+    QCOMPARE(retrieval->property("currentText").toString(), QStringLiteral("retrieval"));
+
+    chat->setAnswerLlm(QStringLiteral("retrieval"));
+    QCOMPARE(answers->property("currentText").toString(), QStringLiteral("retrieval"));
+    chat->setAnswerLlm(QStringLiteral("answer"));
+    QCOMPARE(answers->property("currentText").toString(), QStringLiteral("answer"));
+
+    // The answer model's file goes; the list is read again: the choice is emptied.
+    const QString file = QDir(chat->oraculdDir()).filePath(QStringLiteral("answer.gguf"));
+    const QString target = QFileInfo(file).symLinkTarget();
+    QVERIFY(QFile::remove(file));
+    QMetaObject::invokeMethod(
+        chat, "onModelDownloadCompleted", Q_ARG(QString, "none"), Q_ARG(QString, "neither"));
+    QCOMPARE(chat->llms(), QStringList { "retrieval" });
+    QCOMPARE(chat->answerLlm(), QString());
+    QCOMPARE(answers->property("currentIndex").toInt(), -1);
+    QCOMPARE(retrieval->property("currentText").toString(), QStringLiteral("retrieval"));
+    QCOMPARE(chat->retrieveLlm(), QStringLiteral("retrieval"));
+
+    QVERIFY(QFile::link(target, file));
+    QMetaObject::invokeMethod(
+        chat, "onModelDownloadCompleted", Q_ARG(QString, "answer"), Q_ARG(QString, "generation"));
+    QCOMPARE(answers->property("currentText").toString(), QStringLiteral("answer"));
+}
+
+void tst_ModelViews::downloadRowsShowTheControlsOfTheirState_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("not downloaded")
+        << "llama" << int(ModelListModel::NotDownloaded) << QStringList { "downloadButton" }
+        << "Llama 3.2 1B (Answers) (1.23 GB)";
+    QTest::newRow("downloading") << "running" << int(ModelListModel::Downloading)
+                                 << QStringList { "pauseButton", "deleteButton", "progressBar" }
+                                 << "Running (0.05 GB)";
+    QTest::newRow("paused") << "paused" << int(ModelListModel::Paused)
+                            << QStringList { "resumeButton", "deleteButton", "progressBar" }
+                            << "Paused (0.05 GB)";
+    QTest::newRow("queued") << "queued" << int(ModelListModel::Queued)
+                            << QStringList { "queuedMark", "deleteButton" } << "Queued (0.05 GB)";
+    QTest::newRow("downloaded") << "done" << int(ModelListModel::Downloaded)
+                                << QStringList { "deleteButton" }
+                                << "Snowflake Arctic (Retrieval) (0.06 GB)";
+    QTest::newRow("unknown size") << "unknown" << int(ModelListModel::Downloaded)
+                                  << QStringList { "deleteButton" } << "Unknown (Unknown size)";
+}
+
+void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
+{
+    if (QTest::currentDataTag() == QByteArrayLiteral("not downloaded")) {
+        // The built-in catalogue first, as a user finds it.
+        click(findItem(top(), QStringLiteral("downloadButton")));
+        QTRY_COMPARE(top()->objectName(), QStringLiteral("modelDownload"));
+        QTRY_COMPARE(stack->property("busy").toBool(), false);
+        for (const ModelInfo &model : downloader->modelList()->models())
+            QVERIFY2(row(model.name), qPrintable(model.name));
+        QCOMPARE(findItem(row("Phi-3.5-mini-instruct.Q8_0"), "nameTextRow")->property("text"),
+            QStringLiteral("Phi 3.5 Mini Instruct Q8_0 (Generation) (3.78 GB)"));
+        saveScreenshot(window, QStringLiteral("model-downloads-catalogue"));
+
+        // Rows in every state, the download view opened from the settings.
+        const QString url = repository->url(QStringLiteral("slow"), QStringLiteral("slow.gguf"));
+        const QString folder = chat->oraculdDir();
+        for (const auto &[name, size] : { std::pair { "done", 67309063 }, { "unknown", 5 } }) {
+            QFile file(QDir(folder).filePath(QString::fromLatin1(name) + ".gguf"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(size));
+        }
+        const QString answers = QStringLiteral("generation");
+        downloader->setCatalogue({
+            testModel("llama", url, 1321082528, answers, "Llama 3.2 1B (Answers)"),
+            testModel("running", url, SlowFileSize, answers, "Running"),
+            testModel("paused", url, SlowFileSize, answers, "Paused"),
+            testModel("queued", url, SlowFileSize, answers, "Queued"),
+            testModel("done", url, 67309063, answers, "Snowflake Arctic (Retrieval)"),
+            testModel("unknown", url, 0, answers, "Unknown"),
+        });
+        downloader->startDownload("paused");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            downloader->modelList()->models().at(2).bytesReceived > 3000000, 20000);
+        downloader->pauseDownload("paused");
+        downloader->startDownload("running");
+        downloader->startDownload("queued");
+
+        QTRY_VERIFY(row("unknown"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            downloader->modelList()->models().at(1).bytesReceived > 3000000, 20000);
+        saveScreenshot(window, QStringLiteral("model-downloads"));
+    }
+    QFETCH(QString, name);
+    QFETCH(int, state);
+    QFETCH(QStringList, shown);
+    QFETCH(QString, label);
+    QCOMPARE(this->state(downloader->modelList()->indexOf(name)), state);
+    QVERIFY(row(name));
+    QCOMPARE(row(name)->height(), 32.0);
+    QCOMPARE(findItem(row(name), "nameTextRow")->property("text").toString(), label);
+    QCOMPARE(findItem(row(name), "deleteButton")->size(), QSizeF(20, 20));
+    for (const char *control : { "downloadButton", "pauseButton", "resumeButton", "queuedMark",
+             "deleteButton", "progressBar" })
+        QVERIFY2(visibleIn(name, control) == shown.contains(control), control);
+    if (shown.contains("progressBar")) {
+        QQuickItem *bar = findItem(row(name), "progressBar");
+        QQuickItem *fill = findItem(row(name), "progressFill");
+        const double progress
+            = downloader->modelList()
+                  ->data(downloader->modelList()->index(downloader->modelList()->indexOf(name)),
+                      ModelListModel::ProgressRole)
+                  .toDouble();
+        QVERIFY(progress > 0.05);
+        QCOMPARE(bar->property("color").value<QColor>(), QColor("#333333"));
+        QCOMPARE(fill->property("color").value<QColor>(), QColor("#00cc66"));
+        QCOMPARE(bar->property("radius").toDouble(), 3.0);
+        // Between the label and the buttons, 6 pixels from each.
+        QQuickItem *label = findItem(row(name), "nameTextRow");
+        QQuickItem *buttons = findItem(row(name), "buttonRow");
+        QCOMPARE(bar->x(), label->x() + label->width() + 6);
+        QCOMPARE(bar->x() + bar->width(), buttons->x() - 6);
+        QVERIFY(qAbs(fill->width() - bar->width() * progress) < bar->width() * 0.1);
+        QCOMPARE(bar->height(), 6.0);
+    }
+}
+
+void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
+{
+    QObject *popup = findObject(top(), QStringLiteral("confirmDeletePopup"));
+    QVERIFY(popup);
+    const QString done = QDir(chat->oraculdDir()).filePath(QStringLiteral("done.gguf"));
+    const int doneRow = downloader->modelList()->indexOf("done");
+
+    // The queued model leaves the queue without a question.
+    click(findItem(row("queued"), "deleteButton"));
+    QCOMPARE(state(downloader->modelList()->indexOf("queued")), int(ModelListModel::NotDownloaded));
+    QVERIFY(!popup->property("visible").toBool());
+
+    click(findItem(row("done"), "deleteButton"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    QCOMPARE(popup->property("targetModelName").toString(), QStringLiteral("done"));
+    QCOMPARE(popup->property("width").toDouble(), 300.0);
+    QCOMPARE(popup->property("height").toDouble(), 160.0);
+    QCOMPARE(
+        findItem(top(), QStringLiteral("modelListView"))->property("spacing").toDouble(), 16.0);
+    saveScreenshot(window, QStringLiteral("model-delete-popup"));
+
+    // A press outside leaves it open.
+    clickAt(QPointF(10, window->height() - 10));
+    QTest::qWait(300);
+    QVERIFY(popup->property("opened").toBool());
+    QTest::keyClick(window, Qt::Key_Escape);
+    QTRY_VERIFY(!popup->property("visible").toBool());
+    QCOMPARE(state(doneRow), int(ModelListModel::Downloaded));
+
+    click(findItem(row("done"), "deleteButton"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    click(findItem(qvariant_cast<QQuickItem *>(popup->property("contentItem")), "cancelButton"));
+    QTRY_VERIFY(!popup->property("visible").toBool());
+    QCOMPARE(state(doneRow), int(ModelListModel::Downloaded));
+    QVERIFY(QFileInfo::exists(done));
+
+    click(findItem(row("done"), "deleteButton"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    click(findItem(
+        qvariant_cast<QQuickItem *>(popup->property("contentItem")), "confirmDeleteButton"));
+    QTRY_VERIFY(!popup->property("visible").toBool());
+    QCOMPARE(state(doneRow), int(ModelListModel::NotDownloaded));
+    QVERIFY(!QFileInfo::exists(done));
+
+    // The running download, confirmed, is gone with its file.
+    click(findItem(row("running"), "deleteButton"));
+    QTRY_VERIFY(popup->property("opened").toBool());
+    click(findItem(
+        qvariant_cast<QQuickItem *>(popup->property("contentItem")), "confirmDeleteButton"));
+    QTRY_COMPARE(state(1), int(ModelListModel::NotDownloaded));
+    QVERIFY(!downloader->isDownloading());
+
+    click(findItem(top(), QStringLiteral("closeButton")));
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
+}
+
+void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
+{
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    click(findItem(top(), QStringLiteral("backButton")));
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("optionsView"));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    click(findItem(top(), QStringLiteral("infoButton")));
+    QTRY_VERIFY(findItem(top(), QStringLiteral("webView")));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    QQuickItem *web = findItem(top(), QStringLiteral("webView"));
+    QQuickItem *home = findItem(top(), QStringLiteral("homeButton"));
+    QQuickItem *back = findItem(top(), QStringLiteral("backPageButton"));
+    QQuickItem *forward = findItem(top(), QStringLiteral("forwardPageButton"));
+    QCOMPARE(home->size(), QSizeF(60, 60));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!web->property("loading").toBool()
+            && web->property("title").toString() == QStringLiteral("About"),
+        30000);
+    QCOMPARE(web->property("url").toUrl(), QUrl(QStringLiteral("qrc:/about.html")));
+    QVERIFY(!home->isEnabled());
+    QVERIFY(!back->isEnabled());
+    QVERIFY(!forward->isEnabled());
+    QTest::qWait(500);
+    saveScreenshot(window, QStringLiteral("about"));
+
+    // Follow the page's own link as a person does, with a click on it: a link followed by a
+    // script alone leaves no way back, as the browser skips pages nobody touched in its history.
+    Probe probe;
+    QQmlContext probeContext(qmlContext(web));
+    probeContext.setContextProperty(QStringLiteral("probe"), &probe);
+    QQmlExpression where(&probeContext, web,
+        QStringLiteral(
+            "runJavaScript(\"(function() { var r = document.querySelector("
+            "'a[href=\\\"License.txt\\\"]').getBoundingClientRect(); return [r.left + "
+            "r.width / 2, r.top + r.height / 2] })()\", function(r) { probe.value = r })"));
+    where.evaluate();
+    QVERIFY(!where.hasError());
+    QTRY_VERIFY(probe.value.isValid());
+    const QVariantList link = probe.value.toList();
+    QCOMPARE(link.size(), 2);
+    clickAt(web->mapToScene(QPointF(link.at(0).toDouble(), link.at(1).toDouble())));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        web->property("url").toUrl(), QUrl(QStringLiteral("qrc:/License.txt")), 20000);
+    QTRY_VERIFY(!web->property("loading").toBool());
+    QVERIFY(home->isEnabled());
+    QTRY_VERIFY(back->isEnabled());
+    QVERIFY(!forward->isEnabled());
+    QTest::qWait(500);
+    saveScreenshot(window, QStringLiteral("about-license"));
+
+    click(back);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        web->property("url").toUrl(), QUrl(QStringLiteral("qrc:/about.html")), 20000);
+    QTRY_VERIFY(forward->isEnabled());
+    QVERIFY(!home->isEnabled());
+    click(forward);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        web->property("url").toUrl(), QUrl(QStringLiteral("qrc:/License.txt")), 20000);
+    click(home);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        web->property("url").toUrl(), QUrl(QStringLiteral("qrc:/about.html")), 20000);
+    QTRY_VERIFY(!home->isEnabled());
+}
+
+int main(int argc, char **argv)
+{
+    isolate();
+    storeLocalDemoSettings();
+    QSettings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"))
+        .setValue(QStringLiteral("localAI"), false);
+    qputenv("QUORVANE_SERVICE_URL", QByteArrayLiteral("ws://127.0.0.1:9/connection"));
+    Application::prepare();
+    Application app(argc, argv);
+    tst_ModelViews test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_modelviews.moc"

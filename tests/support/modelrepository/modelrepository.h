@@ -1,0 +1,41 @@
+#ifndef MODELREPOSITORY_H
+#define MODELREPOSITORY_H
+
+#include <QObject>
+#include <QSslServer>
+#include <QString>
+
+class QSslSocket;
+
+// Serves the files of one folder over HTTPS the way a model repository does: GET
+// /OWNER/REPO/resolve/main/FILE answers FILE of the folder, ranged requests with 206 and
+// Content-Range, on a kept-alive connection. The OWNER picks a misbehaviour, so that one server
+// covers every case:
+//   norange      ignores Range: 200 with the whole file
+//   short        answers only the first half of each asked range (a valid, shorter 206)
+//   dropatN      for a range starting at byte N, sends half of it, then drops the connection
+//   e404, e500   that status with an HTML body
+//   badrange     206 whose Content-Range starts one byte after the asked one
+//   slow         sends 64 KiB every 20 ms
+//   redirect     answers 302 with the address of the file under the owner "ok"
+// Every request is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
+// a missing header as "-".
+class ModelRepository : public QObject
+{
+    Q_OBJECT
+
+public:
+    ModelRepository(const QString &root, QObject *parent = nullptr);
+
+    // Port 0 takes any free port.
+    bool listen(const QString &certificateFile, const QString &keyFile, quint16 port);
+    quint16 port() const;
+
+private:
+    void onConnection();
+
+    QString m_root;
+    QSslServer m_server;
+};
+
+#endif // MODELREPOSITORY_H
