@@ -13,8 +13,8 @@ Doc::Doc(const QString &path, QObject *parent)
     const QUrl url(path);
     m_name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : path;
 
-    m_pdfDocument = new QPdfDocument(parent);
-    m_pdfSearchModel = new QPdfSearchModel(parent);
+    m_pdfDocument = new QPdfDocument(this);
+    m_pdfSearchModel = new QPdfSearchModel(this);
     m_pdfSearchModel->setDocument(m_pdfDocument);
 
     if (m_pdfDocument->load(localPath()) != QPdfDocument::Error::None)
