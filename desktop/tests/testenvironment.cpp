@@ -135,11 +135,12 @@ void writeDamagedPdf(const QString &path, const QStringList &pageTexts, int dama
     for (int i = 0; i < pageTexts.size(); ++i) {
         const QByteArray page = QByteArray::number(4 + 2 * i);
         kids += page + " 0 R ";
-        const QByteArray content = "BT /F1 12 Tf 72 700 Td (" + pageTexts.at(i).toLatin1() + ") Tj ET";
+        const QByteArray content
+            = "BT /F1 12 Tf 72 700 Td (" + pageTexts.at(i).toLatin1() + ") Tj ET";
         objects << (i == damagedPage ? QByteArray("null")
                                      : "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
                                        "/Resources << /Font << /F1 3 0 R >> >> /Contents "
-                        + QByteArray::number(5 + 2 * i) + " 0 R >>");
+                    + QByteArray::number(5 + 2 * i) + " 0 R >>");
         objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content
                 + "\nendstream";
     }

@@ -684,7 +684,8 @@ void tst_Chat::serverEndEndsPendingAnswer()
     QCOMPARE(conversation(chat)->count(), 2);
     QCOMPARE(loadingFlags(chat).last(), false);
     // A bubble without text says what happened; a partly received answer keeps its text.
-    QCOMPARE(contents(chat).last().startsWith(QStringLiteral("The local server ended before it answered.")),
+    QCOMPARE(contents(chat).last().startsWith(
+                 QStringLiteral("The local server ended before it answered.")),
         !partly);
 }
 
@@ -799,12 +800,14 @@ void tst_Chat::repliesOfTheOtherBackEndAreDropped()
 
     // Stray replies of the back end no longer asked: no bubble, no pending answer, no row gone.
     const QStringList strays { reply("ANSPART", "answer", QStringLiteral("late")),
-        reply("PROGRESS", "message", QStringLiteral("late")), reply("ANSREFS", "sources", QJsonArray()),
-        json({ { "type", "ANS" }, { "answer", "late" } }), reply("ACK"), reply("DELACK", "index", 0) };
+        reply("PROGRESS", "message", QStringLiteral("late")),
+        reply("ANSREFS", "sources", QJsonArray()),
+        json({ { "type", "ANS" }, { "answer", "late" } }), reply("ACK"),
+        reply("DELACK", "index", 0) };
     if (askedLocal) {
         for (const QString &text : strays) {
-            QVERIFY(QMetaObject::invokeMethod(chat.llmClient(), "messageReceived",
-                Q_ARG(QByteArray, text.toUtf8())));
+            QVERIFY(QMetaObject::invokeMethod(
+                chat.llmClient(), "messageReceived", Q_ARG(QByteArray, text.toUtf8())));
         }
     } else {
         for (const QString &text : strays)
@@ -845,10 +848,11 @@ void tst_Chat::unreachableBackEndSaysSo_data()
 {
     QTest::addColumn<bool>("local");
     QTest::addColumn<QString>("bubble");
-    QTest::newRow("online service not connected") << false
+    QTest::newRow("online service not connected")
+        << false
         << QStringLiteral("The online service is not connected, so the question was not sent.");
-    QTest::newRow("local server ended") << true
-        << QStringLiteral("The local server is not running, so the question was not sent.");
+    QTest::newRow("local server ended")
+        << true << QStringLiteral("The local server is not running, so the question was not sent.");
 }
 
 void tst_Chat::unreachableBackEndSaysSo()
@@ -938,11 +942,13 @@ void tst_Chat::ingestionFollowsTheBackEnd()
     for (int page = 0; page < 5; ++page) {
         QStringList onPage;
         for (int i = 0; i < 25; ++i)
-            onPage.append(QStringLiteral("Entry %1 on page %2 lists plain tools.").arg(i).arg(page));
+            onPage.append(
+                QStringLiteral("Entry %1 on page %2 lists plain tools.").arg(i).arg(page));
         pages.append(onPage);
     }
     pages[3][7] = QStringLiteral("Lighthouse keepers polish the brass lantern lens nightly.");
-    const QString path = m_root.filePath(QStringLiteral("moved %1.pdf").arg(QTest::currentDataTag()));
+    const QString path
+        = m_root.filePath(QStringLiteral("moved %1.pdf").arg(QTest::currentDataTag()));
     writePdf(path, pages);
     const QString url = fileUrl(path);
 
@@ -950,7 +956,8 @@ void tst_Chat::ingestionFollowsTheBackEnd()
         if (change == QLatin1String("mode"))
             chat.setLocalAI(true);
         else
-            chat.onModelDownloadCompleted(QStringLiteral("retrieval2"), QStringLiteral("retrieval"));
+            chat.onModelDownloadCompleted(
+                QStringLiteral("retrieval2"), QStringLiteral("retrieval"));
     };
     bool switched = false;
     QObject context;
@@ -981,7 +988,8 @@ void tst_Chat::ingestionFollowsTheBackEnd()
         referencedPages.append(reference.page());
     }
     // The paragraph sits in the first batch, which a switch while sending catches in flight.
-    QVERIFY2(referencedPages.contains(3), qPrintable(QVariant::fromValue(referencedPages).toString()));
+    QVERIFY2(
+        referencedPages.contains(3), qPrintable(QVariant::fromValue(referencedPages).toString()));
     chat.setLocalAI(false);
 }
 

@@ -1,9 +1,9 @@
 #include "application.h"
 #include "chat.h"
 #include "chatlist.h"
+#include "demoprogram.h"
 #include "llmclient.h"
 #include "message.h"
-#include "demoprogram.h"
 #include "user.h"
 
 #include <tessellum/chunk.h>

@@ -606,7 +606,8 @@ void tst_DocList::serverDeathLeavesDocumentOut()
     QTRY_VERIFY_WITH_TIMEOUT(
         chat.llmClient()->findChild<QLocalSocket *>()->state() == QLocalSocket::ConnectedState,
         30000);
-    const QString doomed = pdf(QStringLiteral("doomed.pdf"), pagesOf(5, 25, QStringLiteral("doomed")));
+    const QString doomed
+        = pdf(QStringLiteral("doomed.pdf"), pagesOf(5, 25, QStringLiteral("doomed")));
     const QString blank = pdf(QStringLiteral("blank after.pdf"), { QStringList() });
 
     // The server dies right after the first batch has left, before it can answer.
@@ -639,8 +640,9 @@ void tst_DocList::leavingDocumentsAreFreed()
     Online online(chat);
     QVERIFY(online.open());
     DocList *docs = chat.docs();
-    const QString url = way == QLatin1String("fail") ? pdf(QStringLiteral("fail.pdf"), { paragraphs(1, "fail") })
-                                                     : m_listedUrls.first();
+    const QString url = way == QLatin1String("fail")
+        ? pdf(QStringLiteral("fail.pdf"), { paragraphs(1, "fail") })
+        : m_listedUrls.first();
     docs->addDataList({ url });
     const QList<Doc *> created = docs->findChildren<Doc *>();
     QCOMPARE(created.size(), 1);

@@ -1,10 +1,10 @@
 #include "application.h"
 #include "chat.h"
+#include "demoprogram.h"
 #include "doc.h"
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
-#include "demoprogram.h"
 
 #include "testpdf.h"
 

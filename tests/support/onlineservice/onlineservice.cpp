@@ -104,9 +104,8 @@ void OnlineService::answerQuery(QWebSocket *socket)
     }
     // Pieces as a model streams them: each word with the space before it.
     // An empty answer streams no piece at all, as a model whose reply is empty.
-    const QStringList words = m_options.answer.isEmpty()
-        ? QStringList()
-        : m_options.answer.split(QLatin1Char(' '));
+    const QStringList words
+        = m_options.answer.isEmpty() ? QStringList() : m_options.answer.split(QLatin1Char(' '));
     for (int i = 0; i < words.size(); ++i) {
         replies.append({ { QStringLiteral("type"), QStringLiteral("ANSPART") },
             { QStringLiteral("answer"), i == 0 ? words.at(i) : QLatin1Char(' ') + words.at(i) } });
