@@ -181,6 +181,12 @@ void DocList::clearDocs()
         doc->deleteLater();
 }
 
+void DocList::dropPendingChunks()
+{
+    m_pendingChunks = QJsonArray();
+    m_chunksSent = 0;
+}
+
 void DocList::forget(Doc *doc)
 {
     // A search still running over a removed document reports nothing more; it ends with its Doc.
@@ -243,7 +249,7 @@ void DocList::startScrivex(Doc *doc)
     m_scrivexOutput = JsonStreamSplitter();
     m_scrivexErrors.clear();
     m_scrivexTimedOut = false;
-    m_pendingChunks = QJsonArray();
+    dropPendingChunks();
     m_scrivexWatchdog->start();
     m_pdfProcess->start(scrivexProgram(), { doc->localPath() }, QIODevice::ReadWrite);
 }
@@ -297,7 +303,7 @@ void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
         // A document that is not listed sends nothing: no one could see or delete its chunks.
         qWarning() << "scrivex did not finish the document, it is left out:"
                    << (doc ? doc->path() : QString()) << "exit code" << exitCode;
-        m_pendingChunks = QJsonArray();
+        dropPendingChunks();
     }
     sendPendingChunks();
 }
@@ -371,7 +377,7 @@ void DocList::restartIngestion(bool ackStillComing)
         return;
     qDebug() << "The back end changed: the documents being added are sent again";
     m_batchInFlight = false;
-    m_pendingChunks = QJsonArray();
+    dropPendingChunks();
     m_ingestQueue.rewind();
     if (m_pdfProcess->state() != QProcess::NotRunning) {
         // The next run can start only once this one has ended.
@@ -385,16 +391,18 @@ void DocList::restartIngestion(bool ackStillComing)
 
 void DocList::sendPendingChunks()
 {
-    if (m_pendingChunks.isEmpty()) {
+    if (m_chunksSent >= m_pendingChunks.size()) {
+        dropPendingChunks();
         processNextDoc();
         return;
     }
+    // The sent chunks stay until the document is done: taking them off the front of a large
+    // document's array, batch after batch, would move the rest each time.
     QJsonArray batch;
-    const int count = qMin<int>(m_pendingChunks.size(), MaxChunksPerBatch);
-    for (int i = 0; i < count; ++i)
+    const int count = qMin<int>(m_pendingChunks.size() - m_chunksSent, MaxChunksPerBatch);
+    for (int i = m_chunksSent; i < m_chunksSent + count; ++i)
         batch.append(m_pendingChunks.at(i));
-    for (int i = 0; i < count; ++i)
-        m_pendingChunks.removeFirst();
+    m_chunksSent += count;
 
     const int page = batch.last().toObject().value(QStringLiteral("page")).toInt();
     setProgress(progressFor(m_ingestQueue.pagesDone(page), m_ingestQueue.taken() - 1));
@@ -414,7 +422,7 @@ void DocList::failCurrentDocument(const char *reason)
     Doc *doc = m_ingestQueue.current();
     qWarning() << reason << (doc ? doc->path() : QString());
     m_ingestQueue.setCurrentStatus(Doc::NEW);
-    m_pendingChunks = QJsonArray();
+    dropPendingChunks();
     m_batchInFlight = false;
     processNextDoc();
 }

@@ -102,6 +102,7 @@ private:
     void failCurrentDocument(const char *reason);
     void reportLostPages(const Doc *doc) const;
     void forget(Doc *doc);
+    void dropPendingChunks();
     void finishIngestion();
     int progressFor(int pages, int entriesDone) const;
 
@@ -112,6 +113,7 @@ private:
     QProcess *m_pdfProcess = nullptr;
     IngestQueue m_ingestQueue;
     QJsonArray m_pendingChunks;
+    int m_chunksSent = 0;
     QString m_searchText;
 
     JsonStreamSplitter m_scrivexOutput;
