@@ -72,10 +72,14 @@ int main(int argc, char *argv[])
     QElapsedTimer run;
     qint64 longestGap = 0;
     qint64 longestGapEnd = 0;
+    int gapsOver20 = 0;
+    int gapsOver50 = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.setInterval(5);
     QObject::connect(&tick, &QTimer::timeout, [&] {
+        gapsOver20 += sinceTick.nsecsElapsed() > 20000000 ? 1 : 0;
+        gapsOver50 += sinceTick.nsecsElapsed() > 50000000 ? 1 : 0;
         if (sinceTick.nsecsElapsed() > longestGap) {
             longestGap = sinceTick.nsecsElapsed();
             longestGapEnd = run.nsecsElapsed();
@@ -107,6 +111,8 @@ int main(int argc, char *argv[])
         << "longest_gap_ms " << double(longestGap) / 1e6 << '\n'
         << "longest_gap_ended_at_ms " << longestGapEnd / 1000000 << '\n'
         << "drop_call_ms " << double(dropNs) / 1e6 << '\n'
+        << "gaps_over_20_ms " << gapsOver20 << '\n'
+        << "gaps_over_50_ms " << gapsOver50 << '\n'
         << "program_peak_kb " << peakKb(QStringLiteral("/proc/self/status")) << '\n'
         << "server_peak_kb " << serverPeak << Qt::endl;
     return 0;
