@@ -25,6 +25,26 @@ const QString OraculdDirKey = QStringLiteral("oraculdDir");
 const QString AnsLlmKey = QStringLiteral("ansLLM");
 const QString RetLlmKey = QStringLiteral("retLLM");
 
+// What the answer bubble says when the question found no back end, or lost it.
+const QString ServerNotRunningText = QStringLiteral(
+    "The local server is not running, so the question was not sent. Check that an answer model "
+    "and a retrieval model are chosen in the language model settings, switch local mode off and "
+    "on again to restart the server, then ask again.");
+const QString OnlineNotConnectedText = QStringLiteral(
+    "The online service is not connected, so the question was not sent. Check the network "
+    "connection and restart Quorvane, then ask again.");
+const QString ServerEndedText = QStringLiteral(
+    "The local server ended before it answered. Switch local mode off and on again to restart "
+    "it, then ask again.");
+const QString OnlineEndedText = QStringLiteral(
+    "The connection to the online service ended before it answered. Restart Quorvane to "
+    "connect again, then ask again.");
+
+bool isChunks(const QJsonObject &message)
+{
+    return message.value(QStringLiteral("type")).toString() == QLatin1String("chunks");
+}
+
 int integerOrZero(const QJsonValue &value)
 {
     // A number with a fraction is not a row or a page.
@@ -59,9 +79,10 @@ Chat::Chat(QObject *parent)
         QJsonParseError error;
         const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
         if (error.error == QJsonParseError::NoError)
-            messageReceived(doc);
+            dispatch(doc, true);
     });
     connect(m_llmClient, &LLMClient::serverEnded, this, &Chat::onServerEnded);
+    connect(m_llmClient, &LLMClient::serverConnected, this, [this] { sendWaiting(true); });
     m_modelDownloader = new FileDownloader(this);
     connect(m_modelDownloader, &FileDownloader::downloadCompleted, this,
         &Chat::onModelDownloadCompleted);
@@ -202,11 +223,11 @@ void Chat::setLocalAI(bool localAI)
             m_llmClient->sendOnline({ { QStringLiteral("type"), QStringLiteral("delall") } });
         saveSetting(LocalAIKey, localAI);
         m_localAI = localAI;
-        if (wasLocal) {
-            // The server is being stopped: what it was still to confirm never will be.
-            dropDeletesSentTo(true);
-            m_docs->backEndEnded(true);
-        }
+        // What the old back end was still to take or confirm never will be.
+        (wasLocal ? m_waitingLocal : m_waitingOnline).clear();
+        dropDeletesSentTo(wasLocal);
+        // The documents of a running ingestion go to the back end that is now current.
+        m_docs->restartIngestion(false);
         emit localAIChanged(localAI);
     }
     m_llmClient->setLocal(localAI);
@@ -247,6 +268,12 @@ void Chat::setRetrieveLlm(const QString &llm)
     }
     // The back end's chunks were embedded with the previous model.
     m_docs->clearDocs();
+    if (m_localAI) {
+        // The server empties its store for the new model: a running ingestion starts over. A
+        // batch that already left is still acknowledged; one still waiting never leaves.
+        const bool batchWaiting = m_waitingLocal.removeIf(isChunks) > 0;
+        m_docs->restartIngestion(!batchWaiting);
+    }
     emit retrieveLlmChanged(llm);
 }
 
@@ -303,9 +330,9 @@ void Chat::setSocket(QObject *qmlSocket)
 void Chat::onOnlineStatusChanged()
 {
     if (backEndOpen(false))
-        return;
-    dropDeletesSentTo(false);
-    m_docs->backEndEnded(false);
+        sendWaiting(false);
+    else if (!backEndComing(false))
+        onBackEndGone(false);
 }
 
 bool Chat::backEndOpen(bool local) const
@@ -318,20 +345,43 @@ bool Chat::backEndOpen(bool local) const
     return item && item->property("status").toInt() == LLMClient::Open;
 }
 
-bool Chat::send(const QJsonObject &message, bool local)
+bool Chat::backEndComing(bool local) const
 {
-    if (!backEndOpen(local))
-        return false;
     if (local)
-        m_llmClient->sendLocal(message);
-    else
-        m_llmClient->sendOnline(message);
-    return true;
+        return m_llmClient->isServerStarting();
+    const QObject *item = m_llmClient->qmlSocket();
+    return item && item->property("status").toInt() == LLMClient::Connecting;
+}
+
+Chat::Delivery Chat::send(const QJsonObject &message, bool local)
+{
+    if (backEndOpen(local)) {
+        if (local)
+            m_llmClient->sendLocal(message);
+        else
+            m_llmClient->sendOnline(message);
+        return Delivery::Sent;
+    }
+    if (backEndComing(local)) {
+        (local ? m_waitingLocal : m_waitingOnline).append(message);
+        return Delivery::Waiting;
+    }
+    return Delivery::Unreachable;
+}
+
+void Chat::sendWaiting(bool local)
+{
+    QList<QJsonObject> waiting;
+    waiting.swap(local ? m_waitingLocal : m_waitingOnline);
+    if (local != m_localAI)
+        return;
+    for (const QJsonObject &message : std::as_const(waiting))
+        send(message, local);
 }
 
 bool Chat::sendToServer(const QJsonObject &message)
 {
-    return send(message, m_localAI);
+    return send(message, m_localAI) != Delivery::Unreachable;
 }
 
 void Chat::sendMessage(const QString &query)
@@ -343,13 +393,14 @@ void Chat::sendMessage(const QString &query)
         { QStringLiteral("query"), query } };
     if (!m_localAI)
         message.insert(QStringLiteral("model"), QStringLiteral("GPT-3.5 Turbo"));
-    // A question that never left has no answer to wait for; waiting would lock the input.
-    if (!send(message, m_localAI)) {
-        qWarning() << "The question could not be sent: the back end is not connected";
-        return;
-    }
     addPendingAnswer();
     m_openedChatUser->setMessageLoading(m_pendingAnswerRow, true);
+    // A question that cannot leave has no answer to wait for: the bubble says why, and the
+    // input is free again.
+    if (send(message, m_localAI) == Delivery::Unreachable) {
+        qWarning() << "The question could not be sent: the back end is not connected";
+        failPendingAnswer(m_localAI ? ServerNotRunningText : OnlineNotConnectedText);
+    }
 }
 
 void Chat::addPendingAnswer()
@@ -369,12 +420,29 @@ void Chat::endPendingAnswer()
     m_pendingAnswerRow = -1;
 }
 
+void Chat::failPendingAnswer(const QString &reason)
+{
+    if (m_pendingAnswerRow == -1)
+        return;
+    // A partly received answer keeps its text.
+    if (!m_openedChatUser->messageHasContents(m_pendingAnswerRow))
+        m_openedChatUser->setMessageContents(m_pendingAnswerRow, reason);
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, false);
+    m_pendingAnswerRow = -1;
+}
+
 void Chat::onServerEnded()
 {
-    if (m_localAI)
-        endPendingAnswer();
-    dropDeletesSentTo(true);
-    m_docs->backEndEnded(true);
+    onBackEndGone(true);
+}
+
+void Chat::onBackEndGone(bool local)
+{
+    (local ? m_waitingLocal : m_waitingOnline).clear();
+    if (local == m_localAI)
+        failPendingAnswer(local ? ServerEndedText : OnlineEndedText);
+    dropDeletesSentTo(local);
+    m_docs->backEndEnded(local);
 }
 
 void Chat::delDoc(int index)
@@ -386,7 +454,7 @@ void Chat::delDoc(int index)
     const QJsonObject message { { QStringLiteral("type"), QStringLiteral("delete") },
         { QStringLiteral("doc"), path }, { QStringLiteral("index"), index } };
     // Only a delete that left gets a DELACK; the busy pane waits for it.
-    if (!send(message, m_localAI)) {
+    if (send(message, m_localAI) == Delivery::Unreachable) {
         qWarning() << "The document could not be removed: the back end is not connected";
         return;
     }
@@ -396,7 +464,9 @@ void Chat::delDoc(int index)
 
 void Chat::dropDeletesSentTo(bool local)
 {
-    m_deletesInFlight.removeIf([local](const PendingDelete &d) { return d.local == local; });
+    // The busy pane waits for an answer to its delete; -1 removes no row.
+    if (m_deletesInFlight.removeIf([local](const PendingDelete &d) { return d.local == local; }))
+        emit docDeletedFromServer(-1);
 }
 
 void Chat::onDeleteAcknowledged()
@@ -404,26 +474,35 @@ void Chat::onDeleteAcknowledged()
     if (m_deletesInFlight.isEmpty())
         return;
     const QString path = m_deletesInFlight.takeFirst().path;
-    if (path.isEmpty())
-        return;
-    for (int row = 0; row < m_docs->rowCount(); ++row) {
-        if (m_docs->data(m_docs->index(row, 0), DocList::DocPathRole).toString() == path) {
-            emit docDeletedFromServer(row);
-            return;
-        }
+    int listedRow = -1;
+    for (int row = 0; row < m_docs->rowCount() && listedRow < 0; ++row) {
+        if (m_docs->data(m_docs->index(row, 0), DocList::DocPathRole).toString() == path)
+            listedRow = row;
     }
+    // A document that left the list meanwhile has no row to remove, but the delete is done.
+    emit docDeletedFromServer(listedRow);
 }
 
 void Chat::messageReceived(const QString &message)
 {
+    // Text messages come from the online service's WebSocket.
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(message.toUtf8(), &error);
     if (error.error == QJsonParseError::NoError)
-        messageReceived(doc);
+        dispatch(doc, false);
 }
 
 void Chat::messageReceived(const QJsonDocument &doc)
 {
+    dispatch(doc, m_localAI);
+}
+
+void Chat::dispatch(const QJsonDocument &doc, bool fromLocal)
+{
+    // Replies belong to the back end that was asked: after a mode switch the other one may
+    // still be talking, about questions and documents that are no longer its.
+    if (fromLocal != m_localAI)
+        return;
     const QJsonObject object = doc.object();
     if (!object.contains(QStringLiteral("type")))
         return;
@@ -487,6 +566,8 @@ void Chat::handleProgress(const QJsonDocument &jsonDoc)
 
 void Chat::handleAnswerRefs(const QJsonDocument &jsonDoc)
 {
+    // The references close the answer, also one that got no piece (an empty model reply).
+    m_openedChatUser->setMessageLoading(m_pendingAnswerRow, false);
     m_openedChatUser->setMessageSources(m_pendingAnswerRow, parseSources(jsonDoc));
     m_pendingAnswerRow = -1;
 }

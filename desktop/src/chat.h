@@ -98,6 +98,13 @@ private:
         bool local;
     };
 
+    // What became of a message handed to a back end.
+    enum class Delivery {
+        Sent,
+        Waiting, // the back end is on its way (server loading, WebSocket connecting)
+        Unreachable,
+    };
+
     QVariant settingValue(const QString &key) const;
     void saveSetting(const QString &key, const QString &value);
     void saveSetting(const QString &key, bool value);
@@ -105,10 +112,15 @@ private:
     void refreshLlms();
 
     bool backEndOpen(bool local) const;
-    bool send(const QJsonObject &message, bool local);
+    bool backEndComing(bool local) const;
+    Delivery send(const QJsonObject &message, bool local);
+    void sendWaiting(bool local);
+    void dispatch(const QJsonDocument &doc, bool fromLocal);
     void addPendingAnswer();
     void endPendingAnswer();
+    void failPendingAnswer(const QString &reason);
     void onServerEnded();
+    void onBackEndGone(bool local);
     void dropDeletesSentTo(bool local);
     void onDeleteAcknowledged();
     QList<Chunk> parseSources(const QJsonDocument &reply) const;
@@ -128,6 +140,9 @@ private:
     int m_pendingAnswerRow = -1;
     // Deletes sent and not yet confirmed, oldest first: a DELACK confirms the oldest.
     QList<PendingDelete> m_deletesInFlight;
+    // Messages for a back end that is on its way, sent in order once it is there.
+    QList<QJsonObject> m_waitingLocal;
+    QList<QJsonObject> m_waitingOnline;
 };
 
 #endif // CHAT_H

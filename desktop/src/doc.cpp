@@ -16,12 +16,9 @@ Doc::Doc(const QString &path, QObject *parent)
     const QUrl url(path);
     m_name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : path;
 
-    m_pdfDocument = new QPdfDocument(parent);
-    auto *searchModel = new TimeSlicedSearchModel(parent);
-    m_pdfSearchModel = searchModel;
+    m_pdfDocument = new QPdfDocument(this);
+    m_pdfSearchModel = new TimeSlicedSearchModel(this);
     m_pdfSearchModel->setDocument(m_pdfDocument);
-    // A document that leaves the list searches no further.
-    connect(this, &QObject::destroyed, searchModel, &TimeSlicedSearchModel::stopSearching);
 
     m_pdfDocument->setProperty(Folioscope::SourceFileProperty, localPath());
     if (m_pdfDocument->load(localPath()) != QPdfDocument::Error::None)

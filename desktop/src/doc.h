@@ -8,8 +8,8 @@
 class QPdfDocument;
 class QPdfSearchModel;
 
-// One PDF of the document list. The loaded document and its search model belong to the list (the
-// Doc's parent), so the viewer and the search can keep using them after the Doc has gone.
+// One PDF of the document list, with its loaded document and the search model over it. Both go
+// with the Doc: the list frees a removed Doc only after telling the viewer and the search.
 class Doc : public QObject
 {
     Q_OBJECT

@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QPdfDocument>
 #include <QPdfSearchModel>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
 
 #include <cmath>
@@ -34,8 +36,11 @@ DocList::DocList(QObject *parent)
 {
     m_pdfProcess = new QProcess(this);
     connect(m_pdfProcess, &QProcess::readyReadStandardOutput, this, &DocList::chunkReceived);
-    connect(m_pdfProcess, &QProcess::readyReadStandardError, this,
-        [this] { qDebug() << "Error received:" << m_pdfProcess->readAllStandardError(); });
+    connect(m_pdfProcess, &QProcess::readyReadStandardError, this, [this] {
+        const QByteArray errors = m_pdfProcess->readAllStandardError();
+        m_scrivexErrors += errors;
+        qDebug() << "Error received:" << errors;
+    });
     connect(m_pdfProcess, &QProcess::finished, this, &DocList::onPdfProcessFinished);
     // A program that cannot be started never reports finished. The failure is reported from
     // inside start(), so it is handled once the start has returned.
@@ -151,10 +156,12 @@ void DocList::delData(int index)
     if (m_rowsByPath.value(path) == doc)
         m_rowsByPath.remove(path);
     m_rows.removeAt(index);
+    forget(doc);
     endRemoveRows();
     emit docDeleted(path);
     emit closeDoc(pdfDocument);
-    delete doc;
+    // Freed once the search and the viewer, told just now, have let go of its objects.
+    doc->deleteLater();
 }
 
 void DocList::clearDocs()
@@ -163,11 +170,27 @@ void DocList::clearDocs()
         return;
     beginRemoveRows(QModelIndex(), 0, m_rows.size() - 1);
     emit closeDocs();
-    qDeleteAll(m_rows);
+    const QList<Doc *> removed = m_rows;
+    for (Doc *doc : removed)
+        forget(doc);
     m_rowsByPath.clear();
     m_rows.clear();
     endRemoveRows();
     emit docsDeleted();
+    for (Doc *doc : removed)
+        doc->deleteLater();
+}
+
+void DocList::dropPendingChunks()
+{
+    m_pendingChunks = QJsonArray();
+    m_chunksSent = 0;
+}
+
+void DocList::forget(Doc *doc)
+{
+    // A search still running over a removed document reports nothing more; it ends with its Doc.
+    disconnect(doc, nullptr, this, nullptr);
 }
 
 void DocList::addDataList(const QStringList &filePaths)
@@ -224,8 +247,9 @@ void DocList::processNextDoc()
 void DocList::startScrivex(Doc *doc)
 {
     m_scrivexOutput = JsonStreamSplitter();
+    m_scrivexErrors.clear();
     m_scrivexTimedOut = false;
-    m_pendingChunks = QJsonArray();
+    dropPendingChunks();
     m_scrivexWatchdog->start();
     m_pdfProcess->start(scrivexProgram(), { doc->localPath() }, QIODevice::ReadWrite);
 }
@@ -258,15 +282,55 @@ void DocList::takeScrivexOutput(const QByteArray &bytes, bool answer)
 void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
 {
     m_scrivexWatchdog->stop();
+    if (m_restartWhenStopped) {
+        m_restartWhenStopped = false;
+        m_pdfProcess->readAllStandardOutput();
+        processNextDoc();
+        return;
+    }
     takeScrivexOutput(m_pdfProcess->readAllStandardOutput(), false);
+    m_pdfProcess->readAllStandardError();
     Doc *doc = m_ingestQueue.current();
-    if (status == QProcess::NormalExit && exitCode == 0 && !m_scrivexTimedOut) {
+    // scrivex's exit codes: 0 done, 4 some pages damaged and the readable ones printed.
+    constexpr int DamagedPages = 4;
+    const bool read = status == QProcess::NormalExit && !m_scrivexTimedOut
+        && (exitCode == 0 || exitCode == DamagedPages);
+    if (read) {
+        if (exitCode == DamagedPages && doc)
+            reportLostPages(doc);
         m_ingestQueue.setCurrentStatus(Doc::INGESTED);
     } else {
+        // A document that is not listed sends nothing: no one could see or delete its chunks.
         qWarning() << "scrivex did not finish the document, it is left out:"
                    << (doc ? doc->path() : QString()) << "exit code" << exitCode;
+        dropPendingChunks();
     }
     sendPendingChunks();
+}
+
+void DocList::reportLostPages(const Doc *doc) const
+{
+    // scrivex names each page it could not read; failing that, the pages that gave no passage.
+    QList<int> lost;
+    static const QRegularExpression unreadable(QStringLiteral("page (\\d+) cannot be read"));
+    auto it = unreadable.globalMatch(QString::fromUtf8(m_scrivexErrors));
+    while (it.hasNext())
+        lost.append(it.next().captured(1).toInt());
+    if (lost.isEmpty()) {
+        QSet<int> withText;
+        for (const QJsonValue &chunk : m_pendingChunks)
+            withText.insert(chunk.toObject().value(QStringLiteral("page")).toInt());
+        for (int page = 0; page < doc->pageCount(); ++page) {
+            if (!withText.contains(page))
+                lost.append(page + 1);
+        }
+    }
+    QStringList pages;
+    for (int page : std::as_const(lost))
+        pages.append(QString::number(page));
+    qWarning().noquote() << "Some pages of" << doc->path()
+                         << "are damaged; it is listed without pages:"
+                         << (pages.isEmpty() ? QStringLiteral("none known") : pages.join(", "));
 }
 
 void DocList::onScrivexFailedToStart()
@@ -288,6 +352,10 @@ void DocList::onScrivexSilent()
 
 void DocList::sendNextChunks()
 {
+    if (m_staleAcks > 0) {
+        --m_staleAcks;
+        return;
+    }
     if (!m_batchInFlight)
         return;
     m_batchInFlight = false;
@@ -296,22 +364,45 @@ void DocList::sendNextChunks()
 
 void DocList::backEndEnded(bool local)
 {
+    if (m_batchWentLocal == local)
+        m_staleAcks = 0;
     if (m_batchInFlight && m_batchWentLocal == local)
         failCurrentDocument("The back end ended before it took the chunks of");
 }
 
+void DocList::restartIngestion(bool ackStillComing)
+{
+    m_staleAcks = ackStillComing && m_batchInFlight ? m_staleAcks + 1 : 0;
+    if (!isIngesting())
+        return;
+    qDebug() << "The back end changed: the documents being added are sent again";
+    m_batchInFlight = false;
+    dropPendingChunks();
+    m_ingestQueue.rewind();
+    if (m_pdfProcess->state() != QProcess::NotRunning) {
+        // The next run can start only once this one has ended.
+        m_restartWhenStopped = true;
+        m_scrivexWatchdog->stop();
+        m_pdfProcess->kill();
+        return;
+    }
+    processNextDoc();
+}
+
 void DocList::sendPendingChunks()
 {
-    if (m_pendingChunks.isEmpty()) {
+    if (m_chunksSent >= m_pendingChunks.size()) {
+        dropPendingChunks();
         processNextDoc();
         return;
     }
+    // The sent chunks stay until the document is done: taking them off the front of a large
+    // document's array, batch after batch, would move the rest each time.
     QJsonArray batch;
-    const int count = qMin<int>(m_pendingChunks.size(), MaxChunksPerBatch);
-    for (int i = 0; i < count; ++i)
+    const int count = qMin<int>(m_pendingChunks.size() - m_chunksSent, MaxChunksPerBatch);
+    for (int i = m_chunksSent; i < m_chunksSent + count; ++i)
         batch.append(m_pendingChunks.at(i));
-    for (int i = 0; i < count; ++i)
-        m_pendingChunks.removeFirst();
+    m_chunksSent += count;
 
     const int page = batch.last().toObject().value(QStringLiteral("page")).toInt();
     setProgress(progressFor(m_ingestQueue.pagesDone(page), m_ingestQueue.taken() - 1));
@@ -331,7 +422,7 @@ void DocList::failCurrentDocument(const char *reason)
     Doc *doc = m_ingestQueue.current();
     qWarning() << reason << (doc ? doc->path() : QString());
     m_ingestQueue.setCurrentStatus(Doc::NEW);
-    m_pendingChunks = QJsonArray();
+    dropPendingChunks();
     m_batchInFlight = false;
     processNextDoc();
 }

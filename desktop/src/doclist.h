@@ -66,6 +66,10 @@ public:
     // The back end that holds the batch in flight went away (local: the server process ended,
     // online: the WebSocket closed), so its ACK will never come.
     void backEndEnded(bool local);
+    // The back end now in use does not hold the chunks of the running ingestion (another mode,
+    // another retrieval model): its documents are read and sent again from the first. An ACK
+    // still owed for the batch in flight, when it comes, belongs to the old run.
+    void restartIngestion(bool ackStillComing);
 
     bool isIngesting() const;
     void setScrivexTimeout(int milliseconds);
@@ -96,6 +100,9 @@ private:
     void onScrivexSilent();
     void sendPendingChunks();
     void failCurrentDocument(const char *reason);
+    void reportLostPages(const Doc *doc) const;
+    void forget(Doc *doc);
+    void dropPendingChunks();
     void finishIngestion();
     int progressFor(int pages, int entriesDone) const;
 
@@ -106,6 +113,7 @@ private:
     QProcess *m_pdfProcess = nullptr;
     IngestQueue m_ingestQueue;
     QJsonArray m_pendingChunks;
+    int m_chunksSent = 0;
     QString m_searchText;
 
     JsonStreamSplitter m_scrivexOutput;
@@ -113,6 +121,10 @@ private:
     bool m_scrivexTimedOut = false;
     bool m_batchInFlight = false;
     bool m_batchWentLocal = false;
+    int m_staleAcks = 0;
+    // The scrivex run being killed belongs to a run that starts over once it has ended.
+    bool m_restartWhenStopped = false;
+    QByteArray m_scrivexErrors;
 };
 
 #endif // DOCLIST_H

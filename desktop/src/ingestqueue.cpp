@@ -55,11 +55,19 @@ int IngestQueue::pagesDone(int page) const
 
 void IngestQueue::reset()
 {
+    // Later, not now: the run may end inside a signal of one of its documents' objects.
     for (Doc *doc : std::as_const(m_entries)) {
         if (doc->stat() != Doc::INGESTED)
-            delete doc;
+            doc->deleteLater();
     }
     m_entries.clear();
+    m_nextIndex = 0;
+}
+
+void IngestQueue::rewind()
+{
+    for (Doc *doc : std::as_const(m_entries))
+        doc->setStat(Doc::NEW);
     m_nextIndex = 0;
 }
 

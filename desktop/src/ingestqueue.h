@@ -26,6 +26,8 @@ public:
     int pagesDone(int page) const;
 
     void reset();
+    // Every entry NEW again and none taken: the run starts over.
+    void rewind();
     int size() const;
     bool containsPath(const QString &path) const;
     bool isEmpty() const;

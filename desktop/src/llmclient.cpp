@@ -71,6 +71,7 @@ LLMClient::LLMClient(QObject *parent)
     connect(localSocket, &QLocalSocket::connected, this, [this] {
         qDebug() << "Client connected to server.";
         *m_splitter = JsonStreamSplitter();
+        emit serverConnected();
     });
     connect(localSocket, &QLocalSocket::readyRead, this, &LLMClient::onReadyRead);
     connect(localSocket, &QLocalSocket::errorOccurred, this,
@@ -181,6 +182,16 @@ void LLMClient::setQmlSocket(QObject *qmlSocket)
 QObject *LLMClient::qmlSocket() const
 {
     return m_qmlSocket.data();
+}
+
+bool LLMClient::isServerConnected() const
+{
+    return localSocket->state() == QLocalSocket::ConnectedState;
+}
+
+bool LLMClient::isServerStarting() const
+{
+    return m_local && serverProcess->state() != QProcess::NotRunning && !isServerConnected();
 }
 
 QString LLMClient::serverProgramPath()

@@ -52,11 +52,18 @@ public:
     void setQmlSocket(QObject *qmlSocket);
     QObject *qmlSocket() const;
 
+    // The server takes messages once its socket is connected; before that, while the process
+    // starts or loads its models, it is on its way.
+    bool isServerConnected() const;
+    bool isServerStarting() const;
+
 signals:
     // One complete JSON message of the local socket per emission, in arrival order.
     void messageReceived(QByteArray msgByteArr);
     // The server process ended, or failed to start, while local mode was on.
     void serverEnded();
+    // The local socket connected: the server has loaded its models and listens.
+    void serverConnected();
 
 private:
     static QString serverProgramPath();

@@ -126,6 +126,56 @@ QString fileUrl(const QString &path)
     return QUrl::fromLocalFile(path).toString();
 }
 
+void writeDamagedPdf(const QString &path, const QStringList &pageTexts, int damagedPage)
+{
+    // Objects: 1 catalog, 2 page tree, 3 font, then a page and its content per page.
+    QList<QByteArray> objects { "<< /Type /Catalog /Pages 2 0 R >>", QByteArray(),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>" };
+    QByteArray kids;
+    for (int i = 0; i < pageTexts.size(); ++i) {
+        const QByteArray page = QByteArray::number(4 + 2 * i);
+        kids += page + " 0 R ";
+        const QByteArray content
+            = "BT /F1 12 Tf 72 700 Td (" + pageTexts.at(i).toLatin1() + ") Tj ET";
+        objects << (i == damagedPage ? QByteArray("null")
+                                     : "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] "
+                                       "/Resources << /Font << /F1 3 0 R >> >> /Contents "
+                    + QByteArray::number(5 + 2 * i) + " 0 R >>");
+        objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content
+                + "\nendstream";
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count "
+        + QByteArray::number(pageTexts.size()) + " >>";
+
+    QByteArray out = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << out.size();
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : std::as_const(offsets))
+        out += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
+        + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(out);
+}
+
+qint64 residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
 } // namespace TestEnvironment
 
 OnlineService::OnlineService(const QStringList &arguments, QObject *parent)

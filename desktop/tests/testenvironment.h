@@ -43,6 +43,11 @@ struct Paragraph
 // where each one was drawn, page by page.
 QList<QList<Paragraph>> writePdf(const QString &path, const QList<QStringList> &pages);
 QString fileUrl(const QString &path);
+// Writes a PDF by hand with one line of Helvetica text a page, in which the page object of
+// damagedPage (0-based) is missing, as in a damaged file.
+void writeDamagedPdf(const QString &path, const QStringList &pageTexts, int damagedPage);
+// The resident memory of this process, in kB.
+qint64 residentKb();
 
 } // namespace TestEnvironment
 

@@ -145,9 +145,23 @@ private slots:
     void serverEndEndsPendingAnswer_data();
     void serverEndEndsPendingAnswer();
     void localAnswerRefersToTheParagraph();
+    void onlineEndMidAnswerFreesTheInput_data();
+    void onlineEndMidAnswerFreesTheInput();
+    void repliesOfTheOtherBackEndAreDropped_data();
+    void repliesOfTheOtherBackEndAreDropped();
+    void emptyReplyEndsTheAnswer();
+    void questionWaitsForTheLoadingServer();
+    void unreachableBackEndSaysSo_data();
+    void unreachableBackEndSaysSo();
+    void deleteBusyPaneComesDown_data();
+    void deleteBusyPaneComesDown();
+    void ingestionFollowsTheBackEnd_data();
+    void ingestionFollowsTheBackEnd();
 
 private:
     void useLocalModels(bool local);
+    // The local models with an answer model that never stops talking.
+    bool useEndlessAnswerModel(bool local);
     std::unique_ptr<Chat> startLocal();
     QStringList ingest(Chat &chat, const QStringList &urls);
 
@@ -175,6 +189,17 @@ void tst_Chat::useLocalModels(bool local)
     storeSetting(QStringLiteral("oraculdDir"), QDir::toNativeSeparators(m_models));
     storeSetting(QStringLiteral("ansLLM"), QStringLiteral("answer"));
     storeSetting(QStringLiteral("retLLM"), QStringLiteral("retrieval"));
+}
+
+bool tst_Chat::useEndlessAnswerModel(bool local)
+{
+    const QString endless = QDir(m_models).filePath(QStringLiteral("endless.gguf"));
+    if (!QFile::exists(endless)
+        && !QFile::copy(QDir(modelsDir()).filePath(QStringLiteral("answer-endless.gguf")), endless))
+        return false;
+    useLocalModels(local);
+    storeSetting(QStringLiteral("ansLLM"), QStringLiteral("endless"));
+    return true;
 }
 
 std::unique_ptr<Chat> tst_Chat::startLocal()
@@ -404,20 +429,22 @@ void tst_Chat::questionsByMode()
 {
     Chat chat;
     chat.sendMessage(QStringLiteral("Nobody listens"));
-    // A question that could not leave leaves the input free.
-    QCOMPARE(contents(chat), QStringList { QStringLiteral("Nobody listens") });
+    // A question that could not leave says so and leaves the input free.
+    QCOMPARE(conversation(chat)->count(), 2);
+    QVERIFY(contents(chat).last().startsWith(
+        QStringLiteral("The online service is not connected, so the question was not sent.")));
     QVERIFY(!chat.isWaitingMsg());
 
     Online online(chat, { QStringLiteral("--piece-delay"), QStringLiteral("60000") });
     QVERIFY(online.open());
     chat.sendMessage(QString());
-    QCOMPARE(conversation(chat)->count(), 2);
+    QCOMPARE(conversation(chat)->count(), 3);
     QVERIFY(!chat.isWaitingMsg());
     chat.sendMessage(QStringLiteral("What is copper?"));
     QVERIFY(chat.isWaitingMsg());
-    QCOMPARE(loadingFlags(chat), (QList<bool> { false, false, false, true }));
-    QCOMPARE(conversation(chat)->at(2)->userID(), 0);
-    QCOMPARE(conversation(chat)->at(3)->userID(), 1);
+    QCOMPARE(loadingFlags(chat), (QList<bool> { false, false, false, false, true }));
+    QCOMPARE(conversation(chat)->at(3)->userID(), 0);
+    QCOMPARE(conversation(chat)->at(4)->userID(), 1);
 
     QVERIFY(online.service.waitForReceived(QStringLiteral("query"), 1));
     QTest::qWait(100);
@@ -461,7 +488,7 @@ void tst_Chat::dispatch_data()
         << true << QStringList { progress, progressCleared, hello, world, twoRefsOneWithout }
         << QStringList { "Hello world" } << QList<bool> { false } << QList<int> { 1 } << false;
     QTest::newRow("references without pieces")
-        << true << QStringList { twoRefsOneWithout } << QStringList { "" } << QList<bool> { true }
+        << true << QStringList { twoRefsOneWithout } << QStringList { "" } << QList<bool> { false }
         << QList<int> { 1 } << false;
     QTest::newRow("pieces after the end")
         << true << QStringList { hello, noRefs, world, world }
@@ -642,12 +669,7 @@ void tst_Chat::serverEndEndsPendingAnswer_data()
 void tst_Chat::serverEndEndsPendingAnswer()
 {
     QFETCH(bool, partly);
-    const QString endless = QDir(m_models).filePath(QStringLiteral("endless.gguf"));
-    if (!QFile::exists(endless))
-        QVERIFY(QFile::copy(
-            QDir(modelsDir()).filePath(QStringLiteral("answer-endless.gguf")), endless));
-    useLocalModels(true);
-    storeSetting(QStringLiteral("ansLLM"), QStringLiteral("endless"));
+    QVERIFY(useEndlessAnswerModel(true));
     Chat chat;
     QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
 
@@ -659,8 +681,12 @@ void tst_Chat::serverEndEndsPendingAnswer()
     QVERIFY(pid > 0); // kill(0) would hit our own process group
     QVERIFY(::kill(pid_t(pid), SIGKILL) == 0);
     QTRY_VERIFY_WITH_TIMEOUT(!chat.isWaitingMsg(), 10000);
-    QCOMPARE(conversation(chat)->count(), partly ? 2 : 1);
+    QCOMPARE(conversation(chat)->count(), 2);
     QCOMPARE(loadingFlags(chat).last(), false);
+    // A bubble without text says what happened; a partly received answer keeps its text.
+    QCOMPARE(contents(chat).last().startsWith(
+                 QStringLiteral("The local server ended before it answered.")),
+        !partly);
 }
 
 void tst_Chat::localAnswerRefersToTheParagraph()
@@ -704,6 +730,269 @@ void tst_Chat::localAnswerRefersToTheParagraph()
                        .arg(expected.y())
                        .arg(expected.width())
                        .arg(expected.height())));
+}
+
+void tst_Chat::onlineEndMidAnswerFreesTheInput_data()
+{
+    QTest::addColumn<int>("messagesBeforeClose");
+    QTest::addColumn<QString>("bubble");
+    QTest::newRow("before the first piece")
+        << 0 << QStringLiteral("The connection to the online service ended before it answered.");
+    QTest::newRow("after two pieces") << 2 << QStringLiteral("According to");
+}
+
+void tst_Chat::onlineEndMidAnswerFreesTheInput()
+{
+    QFETCH(int, messagesBeforeClose);
+    QFETCH(QString, bubble);
+    Chat chat;
+    Online online(chat,
+        { QStringLiteral("--close-after"), QString::number(messagesBeforeClose),
+            QStringLiteral("--piece-delay"), QStringLiteral("50") });
+    QVERIFY(online.open());
+    chat.sendMessage(QStringLiteral("Are you still there?"));
+    QVERIFY(chat.isWaitingMsg());
+    QVERIFY(waitForStatus(online.socket, LLMClient::Closed));
+    QVERIFY(!chat.isWaitingMsg());
+    QCOMPARE(conversation(chat)->count(), 2);
+    QVERIFY2(contents(chat).last().startsWith(bubble), qPrintable(contents(chat).last()));
+    QCOMPARE(loadingFlags(chat).last(), false);
+}
+
+void tst_Chat::repliesOfTheOtherBackEndAreDropped_data()
+{
+    QTest::addColumn<bool>("askedLocal");
+    QTest::newRow("online answer after switching to local") << false;
+    QTest::newRow("local answer after switching to online") << true;
+}
+
+void tst_Chat::repliesOfTheOtherBackEndAreDropped()
+{
+    QFETCH(bool, askedLocal);
+    QVERIFY(useEndlessAnswerModel(askedLocal));
+    Chat chat;
+    // Ten pieces after two progress texts, one every 30 ms, then the references.
+    Online online(chat,
+        { QStringLiteral("--progress"), QStringLiteral("--piece-delay"), QStringLiteral("30"),
+            QStringLiteral("--answer"),
+            QStringLiteral("one two three four five six seven eight nine ten") });
+    QVERIFY(online.open());
+    if (askedLocal)
+        QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
+
+    chat.sendMessage(QStringLiteral("Count to ten"));
+    if (askedLocal) {
+        // The endless answer is streaming when the mode changes.
+        QTRY_VERIFY_WITH_TIMEOUT(!contents(chat).last().isEmpty(), 10000);
+    }
+    chat.setLocalAI(!askedLocal);
+    const QStringList kept = contents(chat);
+    QCOMPARE(kept.size(), askedLocal ? 2 : 1);
+    QVERIFY(!chat.isWaitingMsg());
+
+    // Until the service has sent all it had to say (the local server: for a while).
+    if (askedLocal)
+        QTest::qWait(800);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(
+            online.service.log().last().contains(QLatin1String("ANSREFS")), 10000);
+    QTest::qWait(100);
+    QCOMPARE(contents(chat), kept);
+    QVERIFY(!chat.isWaitingMsg());
+
+    // Stray replies of the back end no longer asked: no bubble, no pending answer, no row gone.
+    const QStringList strays { reply("ANSPART", "answer", QStringLiteral("late")),
+        reply("PROGRESS", "message", QStringLiteral("late")),
+        reply("ANSREFS", "sources", QJsonArray()),
+        json({ { "type", "ANS" }, { "answer", "late" } }), reply("ACK"),
+        reply("DELACK", "index", 0) };
+    if (askedLocal) {
+        for (const QString &text : strays) {
+            QVERIFY(QMetaObject::invokeMethod(
+                chat.llmClient(), "messageReceived", Q_ARG(QByteArray, text.toUtf8())));
+        }
+    } else {
+        for (const QString &text : strays)
+            chat.messageReceived(text);
+    }
+    QCOMPARE(contents(chat), kept);
+    QVERIFY(!chat.isWaitingMsg());
+    chat.setLocalAI(false);
+}
+
+void tst_Chat::emptyReplyEndsTheAnswer()
+{
+    Chat chat;
+    Online online(chat, { QStringLiteral("--answer"), QString() });
+    QVERIFY(online.open());
+    chat.sendMessage(QStringLiteral("Say nothing"));
+    QVERIFY(online.service.waitForReceived(QStringLiteral("query"), 1));
+    QTRY_VERIFY(!chat.isWaitingMsg());
+    QCOMPARE(contents(chat), (QStringList { QStringLiteral("Say nothing"), QString() }));
+    QCOMPARE(loadingFlags(chat), (QList<bool> { false, false }));
+}
+
+void tst_Chat::questionWaitsForTheLoadingServer()
+{
+    useLocalModels(true);
+    Chat chat;
+    QVERIFY(!serverConnected(chat));
+    chat.sendMessage(QStringLiteral("Who polish the brass lantern lens of the lighthouse?"));
+    QVERIFY(chat.isWaitingMsg());
+    QCOMPARE(loadingFlags(chat).last(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(!chat.isWaitingMsg(), 30000);
+    QFile answer(QDir(modelsDir()).filePath(QStringLiteral("answer.txt")));
+    QVERIFY(answer.open(QIODevice::ReadOnly));
+    QCOMPARE(contents(chat).last(), QString::fromUtf8(answer.readAll()).trimmed());
+}
+
+void tst_Chat::unreachableBackEndSaysSo_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::addColumn<QString>("bubble");
+    QTest::newRow("online service not connected")
+        << false
+        << QStringLiteral("The online service is not connected, so the question was not sent.");
+    QTest::newRow("local server ended")
+        << true << QStringLiteral("The local server is not running, so the question was not sent.");
+}
+
+void tst_Chat::unreachableBackEndSaysSo()
+{
+    QFETCH(bool, local);
+    QFETCH(QString, bubble);
+    // Without models the server ends at once with its usage message; nothing restarts it.
+    storeSetting(QStringLiteral("localAI"), local);
+    Chat chat;
+    if (local)
+        QTRY_COMPARE_WITH_TIMEOUT(serverProcess(chat)->state(), QProcess::NotRunning, 10000);
+    chat.sendMessage(QStringLiteral("Hello?"));
+    QCOMPARE(conversation(chat)->count(), 2);
+    QVERIFY2(contents(chat).last().startsWith(bubble), qPrintable(contents(chat).last()));
+    QVERIFY(contents(chat).last().contains(QLatin1String("then ask again")));
+    QCOMPARE(loadingFlags(chat).last(), false);
+    QVERIFY(!chat.isWaitingMsg());
+    chat.setLocalAI(false);
+}
+
+void tst_Chat::deleteBusyPaneComesDown_data()
+{
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("mode switched") << "mode";
+    QTest::newRow("document cleared before the DELACK") << "retrieval";
+}
+
+void tst_Chat::deleteBusyPaneComesDown()
+{
+    QFETCH(QString, meanwhile);
+    useLocalModels(false);
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString path = m_root.filePath(QStringLiteral("removed.pdf"));
+    writePdf(path, { { QStringLiteral("A paragraph about to be removed.") } });
+    QCOMPARE(ingest(chat, { fileUrl(path) }), QStringList { QStringLiteral("removed.pdf") });
+    QSignalSpy triggered(&chat, &Chat::delDocTriggered);
+    QSignalSpy confirmed(&chat, &Chat::docDeletedFromServer);
+
+    chat.delDoc(0);
+    QCOMPARE(triggered.size(), 1);
+    if (meanwhile == QLatin1String("mode")) {
+        chat.setLocalAI(true);
+    } else {
+        const QString other = QDir(m_models).filePath(QStringLiteral("other.gguf"));
+        if (!QFile::exists(other))
+            QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("retrieval.gguf")), other));
+        chat.onModelDownloadCompleted(QStringLiteral("other"), QStringLiteral("retrieval"));
+        QCOMPARE(chat.docs()->rowCount(), 0);
+    }
+    // The pane comes down with a confirmation that removes no row.
+    QTRY_COMPARE_WITH_TIMEOUT(confirmed.size(), 1, 5000);
+    QCOMPARE(confirmed.first().first().toInt(), -1);
+    QVERIFY(online.service.waitForReceived(QStringLiteral("delete"), 1));
+    QTest::qWait(300);
+    QCOMPARE(confirmed.size(), 1);
+    chat.setLocalAI(false);
+}
+
+void tst_Chat::ingestionFollowsTheBackEnd_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("whileSending");
+    QTest::newRow("online to local while reading") << "mode" << false;
+    QTest::newRow("online to local while sending") << "mode" << true;
+    QTest::newRow("another retrieval model while sending") << "retrieval" << true;
+}
+
+void tst_Chat::ingestionFollowsTheBackEnd()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, whileSending);
+    const bool startLocal = change == QLatin1String("retrieval");
+    useLocalModels(startLocal);
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    if (startLocal)
+        QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
+    const QString other = QDir(m_models).filePath(QStringLiteral("retrieval2.gguf"));
+    if (!QFile::exists(other))
+        QVERIFY(QFile::copy(QDir(m_models).filePath(QStringLiteral("retrieval.gguf")), other));
+
+    // Two batches: 125 paragraphs, one of them the answer.
+    QList<QStringList> pages;
+    for (int page = 0; page < 5; ++page) {
+        QStringList onPage;
+        for (int i = 0; i < 25; ++i)
+            onPage.append(
+                QStringLiteral("Entry %1 on page %2 lists plain tools.").arg(i).arg(page));
+        pages.append(onPage);
+    }
+    pages[3][7] = QStringLiteral("Lighthouse keepers polish the brass lantern lens nightly.");
+    const QString path
+        = m_root.filePath(QStringLiteral("moved %1.pdf").arg(QTest::currentDataTag()));
+    writePdf(path, pages);
+    const QString url = fileUrl(path);
+
+    const auto switchBackEnd = [&] {
+        if (change == QLatin1String("mode"))
+            chat.setLocalAI(true);
+        else
+            chat.onModelDownloadCompleted(
+                QStringLiteral("retrieval2"), QStringLiteral("retrieval"));
+    };
+    bool switched = false;
+    QObject context;
+    connect(chat.docs(), &DocList::progressChanged, &context, [&] {
+        const int progress = chat.docs()->progress();
+        if (whileSending && !switched && progress > 0 && progress < 100) {
+            switched = true;
+            switchBackEnd();
+        }
+    });
+    chat.docs()->addDataList({ url });
+    if (!whileSending) {
+        switched = true;
+        switchBackEnd();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!chat.docs()->isIngesting(), 60000);
+    QVERIFY(switched);
+    QCOMPARE(names(chat), QStringList { QFileInfo(path).fileName() });
+
+    // The document is listed because the local server holds its passages: they are the answer's.
+    chat.sendMessage(QStringLiteral("Who polish the brass lantern lens of the lighthouse?"));
+    QTRY_VERIFY_WITH_TIMEOUT(!chat.isWaitingMsg(), 30000);
+    const QList<Chunk> references = conversation(chat)->at(1)->sources();
+    QVERIFY(!references.isEmpty());
+    QList<int> referencedPages;
+    for (const Chunk &reference : references) {
+        QCOMPARE(reference.doc(), url);
+        referencedPages.append(reference.page());
+    }
+    // The paragraph sits in the first batch, which a switch while sending catches in flight.
+    QVERIFY2(
+        referencedPages.contains(3), qPrintable(QVariant::fromValue(referencedPages).toString()));
+    chat.setLocalAI(false);
 }
 
 QTEST_MAIN(tst_Chat)

@@ -1,9 +1,9 @@
 #include "application.h"
 #include "chat.h"
 #include "chatlist.h"
+#include "demoprogram.h"
 #include "llmclient.h"
 #include "message.h"
-#include "demoprogram.h"
 #include "user.h"
 
 #include <tessellum/chunk.h>
@@ -74,6 +74,8 @@ private slots:
     void referenceButtonsCallRefClicked();
     void screenshotOfTheAnsweredChat();
     void emptyFieldSendsNothingButABlankIsSent();
+    // Last: the server is gone afterwards.
+    void serverEndSaysWhyAndFreesTheInput();
 
 private:
     QQuickItem *row(int index) const;
@@ -384,6 +386,38 @@ void tst_ChatView::emptyFieldSendsNothingButABlankIsSent()
     QCOMPARE(messages->at(before)->contents(), QStringLiteral(" "));
     QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
     QCOMPARE(list->property("currentIndex").toInt(), before + 1);
+}
+
+void tst_ChatView::serverEndSaysWhyAndFreesTheInput()
+{
+    QCOMPARE(::kill(pid_t(serverPid), SIGSTOP), 0);
+    type(lighthouseQuestion);
+    pressCtrlReturn();
+    const int answerRow = messages->count() - 1;
+    QVERIFY(chat->isWaitingMsg());
+    QCOMPARE(::kill(pid_t(serverPid), SIGKILL), 0);
+    serverPid = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 10000);
+    QVERIFY(messages->at(answerRow)->contents().startsWith(
+        QStringLiteral("The local server ended before it answered.")));
+
+    // The input is free again: the next question is taken and told that nobody listens.
+    type(bakeryQuestion);
+    pressCtrlReturn();
+    QCOMPARE(messages->count(), answerRow + 3);
+    QCOMPARE(fieldText(), QString());
+    QVERIFY(!chat->isWaitingMsg());
+    settle();
+    for (int row : { answerRow, answerRow + 2 }) {
+        QTRY_VERIFY(inRow(row, QStringLiteral("messageText")));
+        QVERIFY(!inRow(row, QStringLiteral("loadIndicator"))->isVisible());
+    }
+    QVERIFY(inRow(answerRow + 2, QStringLiteral("messageText"))
+                ->property("text")
+                .toString()
+                .startsWith(QStringLiteral("The local server is not running, so the question was "
+                                           "not sent.")));
+    saveScreenshot(window, QStringLiteral("chat-server-ended"));
 }
 
 int main(int argc, char **argv)

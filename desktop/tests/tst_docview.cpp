@@ -1,10 +1,10 @@
 #include "application.h"
 #include "chat.h"
+#include "demoprogram.h"
 #include "doc.h"
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
-#include "demoprogram.h"
 
 #include "testpdf.h"
 
@@ -62,6 +62,8 @@ private slots:
     void statusIconFollowsTheStatus();
     void removalShowsTheBusyPaneUntilTheServerConfirms();
     void removingTheLastRowShowsTheTitleAgain();
+    // Last: the server is gone afterwards.
+    void busyPaneComesDownWhenTheServerEnds();
 
 private:
     QQuickItem *item(const QString &objectName) const;
@@ -300,6 +302,24 @@ void tst_DocView::removingTheLastRowShowsTheTitleAgain()
     QVERIFY(!item(QStringLiteral("loadingPane"))->isVisible());
     QTest::qWait(300);
     saveScreenshot(window, QStringLiteral("docview-emptied"));
+}
+
+void tst_DocView::busyPaneComesDownWhenTheServerEnds()
+{
+    QVERIFY(DocDrop::dropUrls(window, item(QStringLiteral("dropArea")), { QUrl(lateUrl) }));
+    QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 1, 30000);
+    QTRY_VERIFY(row(0) && findItem(row(0), QStringLiteral("removeButton")));
+    QQuickItem *pane = item(QStringLiteral("loadingPane"));
+
+    QCOMPARE(::kill(pid_t(serverPid), SIGSTOP), 0);
+    DocDrop::click(window, findItem(row(0), QStringLiteral("removeButton")));
+    QVERIFY(pane->isVisible());
+    QCOMPARE(::kill(pid_t(serverPid), SIGKILL), 0);
+    // The delete is lost with the server: the pane comes down and the row stays.
+    QTRY_VERIFY_WITH_TIMEOUT(!pane->isVisible(), 10000);
+    QCOMPARE(docs->rowCount(), 1);
+    QTest::qWait(300);
+    saveScreenshot(window, QStringLiteral("docview-server-ended"));
 }
 
 int main(int argc, char **argv)

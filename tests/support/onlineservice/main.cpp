@@ -27,7 +27,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption answer(QStringLiteral("answer"), QStringLiteral("The answer text."),
         QStringLiteral("text"),
         QStringLiteral("According to your documents, the answer is in the passages below."));
-    parser.addOptions({ reply, progress, embedPart, delay, answer });
+    const QCommandLineOption closeAfter(QStringLiteral("close-after"),
+        QStringLiteral("Close the connection after this many messages of a streamed answer."),
+        QStringLiteral("count"), QStringLiteral("-1"));
+    parser.addOptions({ reply, progress, embedPart, delay, answer, closeAfter });
     parser.process(app);
 
     QTextStream err(stderr);
@@ -49,6 +52,7 @@ int main(int argc, char *argv[])
     options.embedPart = parser.isSet(embedPart);
     options.pieceDelayMs = parser.value(delay).toInt();
     options.answer = parser.value(answer);
+    options.closeAfter = parser.value(closeAfter).toInt();
 
     OnlineService service(options);
     if (!service.listen(quint16(port))) {

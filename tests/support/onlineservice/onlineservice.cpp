@@ -103,13 +103,26 @@ void OnlineService::answerQuery(QWebSocket *socket)
             { QStringLiteral("message"), QString() } });
     }
     // Pieces as a model streams them: each word with the space before it.
-    const QStringList words = m_options.answer.split(QLatin1Char(' '));
+    // An empty answer streams no piece at all, as a model whose reply is empty.
+    const QStringList words
+        = m_options.answer.isEmpty() ? QStringList() : m_options.answer.split(QLatin1Char(' '));
     for (int i = 0; i < words.size(); ++i) {
         replies.append({ { QStringLiteral("type"), QStringLiteral("ANSPART") },
             { QStringLiteral("answer"), i == 0 ? words.at(i) : QLatin1Char(' ') + words.at(i) } });
     }
     replies.append({ { QStringLiteral("type"), QStringLiteral("ANSREFS") },
         { QStringLiteral("sources"), sources() } });
+    if (m_options.closeAfter >= 0 && m_options.closeAfter < replies.size()) {
+        // A service that goes away in the middle of an answer.
+        replies = replies.mid(0, m_options.closeAfter);
+        sendLater(socket, replies);
+        QPointer<QWebSocket> guard(socket);
+        QTimer::singleShot((replies.size() + 1) * m_options.pieceDelayMs, this, [guard] {
+            if (guard)
+                guard->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("gone"));
+        });
+        return;
+    }
     sendLater(socket, replies);
 }
 

@@ -26,6 +26,7 @@ public:
         bool embedPart = false; // an "EMBEDPART" before every answer, which clients ignore
         int pieceDelayMs = 0; // pause between the messages of a stream
         int maxSources = 3;
+        int closeAfter = -1; // close the connection after this many messages of an answer
         QString answer;
     };
 
