@@ -16,4 +16,9 @@ function(quorvane_add_test name)
         LABELS "${ARG_LABELS}"
         TIMEOUT ${ARG_TIMEOUT}
         ENVIRONMENT "OMP_WAIT_POLICY=PASSIVE;QUORVANE_BIN_DIR=${CMAKE_BINARY_DIR}/bin;QUORVANE_MODELS_DIR=${QUORVANE_TESTMODELS_DIR};QUORVANE_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output;${ARG_ENV}")
+    # Window tests share one X display: a window of another test can take the keyboard focus
+    # (a shortcut then goes nowhere) or the clipboard, so they take turns.
+    if("ui" IN_LIST ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x11-display)
+    endif()
 endfunction()
