@@ -169,12 +169,13 @@ void LlamaBackend::chooseTemplateRoute(const std::string &path)
         LOG_WRN("%s: the chat template of \"%s\" is not one llama.cpp knows by name; prompts are "
                 "rendered from the template text\n",
             "LlamaBackend::loadModel", path.c_str());
-    } catch (const std::exception &error) {
+    } catch (const std::exception &) {
         jinjaTemplates.reset();
         route = ChatmlTemplate;
-        LOG_WRN("%s: the chat template of \"%s\" can be neither recognised nor rendered (%s); "
+        // The library has logged why the template cannot be rendered.
+        LOG_WRN("%s: the chat template of \"%s\" can be neither recognised nor rendered; "
                 "prompts are formatted as chatml\n",
-            "LlamaBackend::loadModel", path.c_str(), error.what());
+            "LlamaBackend::loadModel", path.c_str());
     }
 }
 
