@@ -2,8 +2,10 @@
 // arrived after the first piece of each answer and the milliseconds they took:
 //   bench-generation <answer.gguf> <retrieval.gguf> <pieces>
 // Questions are asked one after another until the answers after their first pieces hold at
-// least <pieces> pieces: a model with random weights ends its answers at random. Each piece is one
-// generated token. QUORVANE_BIN_DIR names the folder of oraculd.
+// least <pieces> pieces: a model with random weights ends its answers at random. Only the first
+// <pieces> pieces after an answer's first count, so the measured stretch matches llama-bench's
+// text generation of as many tokens. Each piece is one generated token. QUORVANE_BIN_DIR names
+// the folder of oraculd.
 
 #include "oraculdclient.h"
 #include "oraculdserver.h"
@@ -34,8 +36,10 @@ bool measure(const QString &answerModel, const QString &retrievalModel, int want
         return false;
     }
     OraculdClient client;
-    if (!client.connectTo(server.socketPath())) {
-        error = "no connection to the server";
+    // A machine busy with other work can take its time to greet.
+    if (!client.connectTo(server.socketPath(), 120000)) {
+        error = "no greeting from the server within two minutes; its output ends with:\n"
+            + server.errorOutput().right(3000);
         return false;
     }
     QElapsedTimer clock;
@@ -56,11 +60,13 @@ bool measure(const QString &answerModel, const QString &retrievalModel, int want
                 break;
             if (type != QLatin1String("ANSPART"))
                 continue;
-            last = clock.elapsed();
-            if (first < 0)
-                first = last;
-            else
+            const qint64 now = clock.elapsed();
+            if (first < 0) {
+                first = now;
+            } else if (rate.pieces + pieces < wanted) {
                 ++pieces;
+                last = now;
+            }
         }
         if (pieces > 0) {
             rate.pieces += pieces;

@@ -94,8 +94,10 @@ qint64 ingest(const QString &answerModel, const QString &retrievalModel, const Q
         return -1;
     }
     OraculdClient client;
-    if (!client.connectTo(server.socketPath())) {
-        error = "no connection to the server";
+    // A machine busy with other work can take its time to greet.
+    if (!client.connectTo(server.socketPath(), 120000)) {
+        error = "no greeting from the server within two minutes; its output ends with:\n"
+            + server.errorOutput().right(3000);
         return -1;
     }
     QElapsedTimer timer;
