@@ -95,6 +95,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench-generation: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("%lld %lld\n", static_cast<long long>(rate.pieces), static_cast<long long>(rate.ms));
+    std::printf(
+        "%lld %lld\n", static_cast<long long>(rate.pieces), static_cast<long long>(rate.ms));
     return 0;
 }

@@ -90,7 +90,8 @@ qint64 ingest(const QString &answerModel, const QString &retrievalModel, const Q
     OraculdServer server;
     server.setStartTimeout(300000);
     if (!server.start({ "-ma", answerModel, "-mr", retrievalModel })) {
-        error = "the server did not start; its output ends with:\n" + server.errorOutput().right(3000);
+        error = "the server did not start; its output ends with:\n"
+            + server.errorOutput().right(3000);
         return -1;
     }
     OraculdClient client;
@@ -109,8 +110,9 @@ qint64 ingest(const QString &answerModel, const QString &retrievalModel, const Q
         client.send(QJsonObject { { "type", "chunks" }, { "chunks", batch } });
         const QByteArray reply = client.nextReply(600000);
         if (reply != R"({"type":"ACK"})") {
-            error = QStringLiteral("request %1 of %2 chunks got %3 instead of its ACK; the server %4; "
-                                   "its output ends with:\n%5")
+            error = QStringLiteral(
+                "request %1 of %2 chunks got %3 instead of its ACK; the server %4; "
+                "its output ends with:\n%5")
                         .arg(first / batchSize + 1)
                         .arg(batch.size())
                         .arg(reply.isEmpty() ? QStringLiteral("no reply within ten minutes")

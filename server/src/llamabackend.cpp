@@ -118,8 +118,8 @@ void LlamaBackend::loadModel(const std::string &path, float minP, float temperat
     // The loader's first read of a FIFO or a device would wait for a writer for ever.
     const std::string problem = modelPathProblem(path);
     if (!problem.empty()) {
-        LOG_ERR("%s: model file \"%s\" %s\n", "LlamaBackend::loadModel", path.c_str(),
-            problem.c_str());
+        LOG_ERR(
+            "%s: model file \"%s\" %s\n", "LlamaBackend::loadModel", path.c_str(), problem.c_str());
         throw std::runtime_error("LlamaBackend::loadModel: llama_model_load_from_file() failed");
     }
 

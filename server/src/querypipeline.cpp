@@ -69,8 +69,8 @@ void OrchestratorCore::handleQuery(const QJsonObject &message, QLocalSocket *con
     }
     // A question about the documents is matched against every chunk: a document's name says
     // little about what it holds, and the chunk that answers may be in any document.
-    std::vector<const ChunkRecord *> retrieved = retrieveChunks(
-        queryEmbedding, skill == RagQa ? std::vector<std::string>() : preselected);
+    std::vector<const ChunkRecord *> retrieved
+        = retrieveChunks(queryEmbedding, skill == RagQa ? std::vector<std::string>() : preselected);
 
     if (!preselected.empty() && (skill == Summarize || retrieved.empty())) {
         const std::unordered_set<std::string> documents(preselected.begin(), preselected.end());

@@ -1,8 +1,8 @@
 #include "oraculdclient.h"
 
 #include <QDeadlineTimer>
-#include <QThread>
 #include <QJsonDocument>
+#include <QThread>
 
 bool OraculdClient::connectTo(const QString &socketPath, int timeoutMs)
 {

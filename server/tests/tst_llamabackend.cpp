@@ -116,12 +116,10 @@ void tst_LlamaBackend::generatesTheModelsSentence_data()
                                   << "answer.txt" << false;
     QTest::newRow("pieces split UTF-8 characters") << "answer-utf8.gguf"
                                                    << "answer-utf8.txt" << true;
-    QTest::newRow("chat template llama.cpp does not know")
-        << "answer-unknown-template.gguf"
-        << "answer.txt" << true;
-    QTest::newRow("chat template that cannot be rendered")
-        << "answer-broken-template.gguf"
-        << "answer.txt" << true;
+    QTest::newRow("chat template llama.cpp does not know") << "answer-unknown-template.gguf"
+                                                           << "answer.txt" << true;
+    QTest::newRow("chat template that cannot be rendered") << "answer-broken-template.gguf"
+                                                           << "answer.txt" << true;
 }
 
 void tst_LlamaBackend::generatesTheModelsSentence()
@@ -167,10 +165,10 @@ void tst_LlamaBackend::choosesHowPromptsAreFormatted_data()
     QTest::addColumn<int>("route");
 
     QTest::newRow("chatml") << "answer.gguf" << int(LlamaBackend::BuiltinTemplate);
-    QTest::newRow("unknown template") << "answer-unknown-template.gguf"
-                                      << int(LlamaBackend::JinjaTemplate);
-    QTest::newRow("broken template") << "answer-broken-template.gguf"
-                                     << int(LlamaBackend::ChatmlTemplate);
+    QTest::newRow("unknown template")
+        << "answer-unknown-template.gguf" << int(LlamaBackend::JinjaTemplate);
+    QTest::newRow("broken template")
+        << "answer-broken-template.gguf" << int(LlamaBackend::ChatmlTemplate);
 }
 
 void tst_LlamaBackend::choosesHowPromptsAreFormatted()

@@ -29,7 +29,8 @@ QByteArray delack(int index)
 }
 
 const QByteArray Sentinel = deleteRequest(424242);
-const QString LoadFailed = QStringLiteral("LlamaBackend::loadModel: llama_model_load_from_file() failed");
+const QString LoadFailed
+    = QStringLiteral("LlamaBackend::loadModel: llama_model_load_from_file() failed");
 const QByteArray NoSources = R"({"sources":[],"type":"ANSREFS"})";
 
 // A GGUF file in good order whose architecture llama.cpp does not know: it passes every check of
@@ -37,8 +38,10 @@ const QByteArray NoSources = R"({"sources":[],"type":"ANSREFS"})";
 QByteArray unknownArchitectureModel()
 {
     QByteArray bytes("GGUF");
-    const auto u32 = [&bytes](quint32 value) { bytes.append(reinterpret_cast<const char *>(&value), 4); };
-    const auto u64 = [&bytes](quint64 value) { bytes.append(reinterpret_cast<const char *>(&value), 8); };
+    const auto u32
+        = [&bytes](quint32 value) { bytes.append(reinterpret_cast<const char *>(&value), 4); };
+    const auto u64
+        = [&bytes](quint64 value) { bytes.append(reinterpret_cast<const char *>(&value), 8); };
     const auto text = [&](const QByteArray &value) {
         u64(quint64(value.size()));
         bytes += value;
@@ -349,14 +352,12 @@ void tst_Oraculd::startsFromItsCommandLine_data()
     QTest::newRow("ranking model refused as the retrieval model")
         << QStringList { "-ma", answer, "-mr", ranking } << -2
         << QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(ranking);
-    QTest::newRow("unknown chat template rendered from its text")
-        << QStringList { "-ma", OraculdServer::model("answer-unknown-template.gguf"), "-mr",
-               retrieval }
-        << -2 << "is not one llama.cpp knows by name";
-    QTest::newRow("broken chat template falls back to chatml")
-        << QStringList { "-ma", OraculdServer::model("answer-broken-template.gguf"), "-mr",
-               retrieval }
-        << -2 << "prompts are formatted as chatml";
+    QTest::newRow("unknown chat template rendered from its text") << QStringList {
+        "-ma", OraculdServer::model("answer-unknown-template.gguf"), "-mr", retrieval
+    } << -2 << "is not one llama.cpp knows by name";
+    QTest::newRow("broken chat template falls back to chatml") << QStringList {
+        "-ma", OraculdServer::model("answer-broken-template.gguf"), "-mr", retrieval
+    } << -2 << "prompts are formatted as chatml";
 #ifdef Q_OS_UNIX
     QTest::newRow("FIFO as the retrieval model")
         << QStringList { "-ma", answer, "-mr", tempFile("fifo.gguf") } << -2
@@ -473,14 +474,17 @@ void tst_Oraculd::saysSoWhenNoAnswerModelIsLeft()
     OraculdClient user;
     QVERIFY(user.connectTo(other.socketPath()));
 
-    user.send(QJsonObject { { "type", "ansmodel" }, { "ansmodel", tempFile("unknown-architecture.gguf") } });
+    user.send(QJsonObject {
+        { "type", "ansmodel" }, { "ansmodel", tempFile("unknown-architecture.gguf") } });
     QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
     user.send(R"({"type":"query","query":"hello"})");
     OraculdClient::Answer reply = user.collectAnswer();
-    QCOMPARE(reply.pieces, QStringList { "No answer model is loaded. Choose an answer model to get answers." });
+    QCOMPARE(reply.pieces,
+        QStringList { "No answer model is loaded. Choose an answer model to get answers." });
     QCOMPARE(reply.refs, NoSources);
 
-    user.send(QJsonObject { { "type", "ansmodel" }, { "ansmodel", OraculdServer::model("answer.gguf") } });
+    user.send(QJsonObject {
+        { "type", "ansmodel" }, { "ansmodel", OraculdServer::model("answer.gguf") } });
     QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
     user.send(R"({"type":"query","query":"hello"})");
     QCOMPARE(user.collectAnswer().text(), OraculdServer::modelAnswer("answer.txt"));

@@ -53,7 +53,8 @@ class RecordingBackend : public LLMBackend
 {
 public:
     RecordingBackend(int contextTokens, std::vector<std::vector<ChatTurn>> &calls)
-        : contextTokens(contextTokens), calls(calls)
+        : contextTokens(contextTokens)
+        , calls(calls)
     { }
 
     void loadModel(const std::string &, float, float) override { }
@@ -565,8 +566,8 @@ void tst_OrchestratorCore::classifierSeesTheStore()
 void tst_OrchestratorCore::recordPrompts(int contextTokens)
 {
     prompts.clear();
-    core->engine = std::make_unique<LLMEngine>(
-        std::make_unique<RecordingBackend>(contextTokens, prompts));
+    core->engine
+        = std::make_unique<LLMEngine>(std::make_unique<RecordingBackend>(contextTokens, prompts));
 }
 
 void tst_OrchestratorCore::store(const Chunks &chunks)
@@ -633,13 +634,11 @@ void tst_OrchestratorCore::widensToThePreselectedDocuments_data()
     const QString revenue = "Annual revenue grew by ten percent.";
     const QString factory = "The new factory opened in spring.";
     QTest::newRow("summary of the document its question names")
-        << "Give me a short summary of the report" << QString()
-        << QByteArray(SummarizeInstruction)
+        << "Give me a short summary of the report" << QString() << QByteArray(SummarizeInstruction)
         << QStringList { revenue, factory };
     QTest::newRow("without document records: only what is retrieved")
         << "Summarize the annual revenue"
-        << "drop document records" << QByteArray(SummarizeInstruction)
-        << QStringList { revenue };
+        << "drop document records" << QByteArray(SummarizeInstruction) << QStringList { revenue };
     QTest::newRow("document question that retrieves nothing")
         << "What does the annual report say?"
         << "unembed chunks" << QByteArray(RagQaInstruction) << QStringList { revenue, factory };
@@ -685,8 +684,7 @@ void tst_OrchestratorCore::condensesOnlyBeyondThreeTimesTheContextSize_data()
     QTest::newRow("summary of exactly three times") << "Summarize this" << dots << 300 << false;
     QTest::newRow("summary of one byte more") << "Summarize this" << dots << 301 << true;
     QTest::newRow("translation of one byte more") << "Translate this" << dots << 301 << true;
-    QTest::newRow("general chat of one byte more")
-        << "Good morning, friend" << dots << 301 << true;
+    QTest::newRow("general chat of one byte more") << "Good morning, friend" << dots << 301 << true;
     QTest::newRow("document question, however long")
         << "Which volcanoes erupted near the glacier lagoon?"
         << QByteArray("volcanoes erupted near the glacier lagoon ") << 3000 << false;

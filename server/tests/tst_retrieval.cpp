@@ -308,12 +308,14 @@ void tst_Retrieval::unloadableModelLeavesEveryCallSafe_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("problem");
     QTest::newRow("missing file") << false << QByteArray() << QString() << "cannot be opened";
-    QTest::newRow("not a model") << true << QByteArray("GGUF and then nothing useful")
-                                 << QString() << "cannot load";
+    QTest::newRow("not a model") << true << QByteArray("GGUF and then nothing useful") << QString()
+                                 << "cannot load";
     QTest::newRow("empty file") << true << QByteArray() << QString() << "cannot load";
-    QTest::newRow("ranking model") << true << QByteArray() << "ranking.gguf" << "rank pooling";
+    QTest::newRow("ranking model") << true << QByteArray() << "ranking.gguf"
+                                   << "rank pooling";
 #ifdef Q_OS_UNIX
-    QTest::newRow("FIFO") << true << QByteArray() << "fifo" << "not a regular file";
+    QTest::newRow("FIFO") << true << QByteArray() << "fifo"
+                          << "not a regular file";
 #endif
 }
 

@@ -105,8 +105,8 @@ bool write_bag_of_words_model(
     const auto vocabSize = static_cast<int64_t>(vocab.tokens.size());
     GgufWriter gguf("bert");
     set_bert_keys(gguf, vocab,
-        pooling == RankPooling ? "quorvane-ranking-test" : "quorvane-retrieval-test", n, 2 * n, 1, 2,
-        pooling);
+        pooling == RankPooling ? "quorvane-ranking-test" : "quorvane-retrieval-test", n, 2 * n, 1,
+        2, pooling);
 
     // Attention and feed-forward outputs are zero and the layer norms identity, so every
     // token leaves the model as its own standardised vector and mean pooling sums the words.

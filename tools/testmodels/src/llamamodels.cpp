@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // llama.cpp's token types.
 enum TokenType { Normal = 1, Unknown = 2, Control = 3, Byte = 6 };
 
@@ -101,7 +100,8 @@ void ones(float *values, int64_t count)
 std::string chatml_template()
 {
     return "{% for message in messages %}"
-           "{{ '<|im_start|>' + message['role'] + '\\n' + message['content'] + '<|im_end|>' + '\\n' }}"
+           "{{ '<|im_start|>' + message['role'] + '\\n' + message['content'] + '<|im_end|>' + "
+           "'\\n' }}"
            "{% endfor %}"
            "{% if add_generation_prompt %}{{ '<|im_start|>assistant\\n' }}{% endif %}";
 }
@@ -186,8 +186,7 @@ bool write_answer_model(const AnswerScript &script, const std::string &path, std
     next[steps] = script.loops ? vocab.ids.at(script.pieces[0]) : endTokenId;
 
     GgufWriter gguf("llama");
-    set_llama_keys(
-        gguf, vocab, "quorvane-answer-test", n, 2 * n, 1, 4, 4, 10000.0f, chatTemplate);
+    set_llama_keys(gguf, vocab, "quorvane-answer-test", n, 2 * n, 1, 4, 4, 10000.0f, chatTemplate);
 
     // Attention and feed-forward outputs are zero, so the logits depend on the last token only:
     // its one-hot state vector, RMS-normalised to 8, times 3.75 gives the next piece a logit of
