@@ -83,16 +83,24 @@ QJsonArray makeChunks(int count)
     return chunks;
 }
 
-// Milliseconds from the first request to the last ACK, or -1 when something failed.
+// Milliseconds from the first request to the last ACK, or -1 with what failed in `error`.
 qint64 ingest(const QString &answerModel, const QString &retrievalModel, const QJsonArray &chunks,
-    int batchSize)
+    int batchSize, QString &error)
 {
     OraculdServer server;
-    if (!server.start({ "-ma", answerModel, "-mr", retrievalModel }))
+    server.setStartTimeout(300000);
+    if (!server.start({ "-ma", answerModel, "-mr", retrievalModel })) {
+        error = "the server did not start; its output ends with:\n"
+            + server.errorOutput().right(3000);
         return -1;
+    }
     OraculdClient client;
-    if (!client.connectTo(server.socketPath()))
+    // A machine busy with other work can take its time to greet.
+    if (!client.connectTo(server.socketPath(), 120000)) {
+        error = "no greeting from the server within two minutes; its output ends with:\n"
+            + server.errorOutput().right(3000);
         return -1;
+    }
     QElapsedTimer timer;
     timer.start();
     for (qsizetype first = 0; first < chunks.size(); first += batchSize) {
@@ -100,8 +108,21 @@ qint64 ingest(const QString &answerModel, const QString &retrievalModel, const Q
         for (qsizetype i = first; i < qMin(first + batchSize, chunks.size()); ++i)
             batch.append(chunks.at(i));
         client.send(QJsonObject { { "type", "chunks" }, { "chunks", batch } });
-        if (client.nextReply(600000) != R"({"type":"ACK"})")
+        const QByteArray reply = client.nextReply(600000);
+        if (reply != R"({"type":"ACK"})") {
+            error = QStringLiteral(
+                "request %1 of %2 chunks got %3 instead of its ACK; the server %4; "
+                "its output ends with:\n%5")
+                        .arg(first / batchSize + 1)
+                        .arg(batch.size())
+                        .arg(reply.isEmpty() ? QStringLiteral("no reply within ten minutes")
+                                             : QString::fromUtf8(reply.left(200)))
+                        .arg(server.waitForExit(0)
+                                ? QStringLiteral("ended with code %1").arg(server.exitCode())
+                                : QStringLiteral("still runs"))
+                        .arg(server.errorOutput().right(3000));
             return -1;
+        }
     }
     return timer.elapsed();
 }
@@ -119,10 +140,15 @@ int main(int argc, char *argv[])
     }
     const QJsonArray chunks = makeChunks(QString::fromLocal8Bit(argv[3]).toInt());
     const int batch = QString::fromLocal8Bit(argv[4]).toInt();
-    const qint64 batched = ingest(argv[1], argv[2], chunks, batch);
-    const qint64 whole = ingest(argv[1], argv[2], chunks, int(chunks.size()));
-    if (batched < 0 || whole < 0) {
-        std::fprintf(stderr, "bench-ingestion: the server did not acknowledge every request\n");
+    QString error;
+    const qint64 batched = ingest(argv[1], argv[2], chunks, batch, error);
+    if (batched < 0) {
+        std::fprintf(stderr, "bench-ingestion: in requests of %d: %s\n", batch, qPrintable(error));
+        return 1;
+    }
+    const qint64 whole = ingest(argv[1], argv[2], chunks, int(chunks.size()), error);
+    if (whole < 0) {
+        std::fprintf(stderr, "bench-ingestion: in one request: %s\n", qPrintable(error));
         return 1;
     }
     std::printf("%lld %lld\n", static_cast<long long>(batched), static_cast<long long>(whole));

@@ -20,8 +20,14 @@ constexpr std::size_t HeaderWindow = 1024;
 std::unique_ptr<poppler::document> DocumentLoader::open(const std::string &path, std::string &error)
 {
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_directory(status)) {
         error = "is a directory, not a PDF file";
+        return nullptr;
+    }
+    // Opening a FIFO waits for a writer, and a device may never end: only files are read.
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        error = "is not a regular file (a FIFO or a device, for instance)";
         return nullptr;
     }
     std::FILE *file = std::fopen(path.c_str(), "rb");

@@ -1,10 +1,14 @@
 #include "llamabackend.h"
 
 #include "llamaruntime.h"
+#include "modelfile.h"
 
+#include <chat.h>
 #include <common.h>
+#include <log.h>
 
 #include <algorithm>
+#include <exception>
 #include <stdexcept>
 
 namespace {
@@ -14,6 +18,52 @@ constexpr int MaxContextTokens = 4096;
 bool silentProgress(float, void *)
 {
     return true;
+}
+
+// llama.cpp's built-in formatting by template name or by the markers of a template text; the
+// buffer grows once to the exact length. False when the library does not know the template.
+bool applyBuiltinTemplate(const char *chatTemplate, const std::vector<ChatTurn> &messages,
+    int bufferSize, std::string &prompt)
+{
+    std::vector<llama_chat_message> chat;
+    chat.reserve(messages.size());
+    for (const ChatTurn &turn : messages)
+        chat.push_back({ turn.role.c_str(), turn.content.c_str() });
+
+    std::vector<char> formatted(size_t(std::max(bufferSize, 1)), '\0');
+    int length = llama_chat_apply_template(
+        chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
+    if (length > int(formatted.size())) {
+        formatted.assign(size_t(length), '\0');
+        length = llama_chat_apply_template(
+            chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
+    }
+    if (length < 0)
+        return false;
+    prompt.assign(formatted.data(), size_t(length));
+    return true;
+}
+
+std::string applyJinjaTemplate(
+    const common_chat_templates *templates, const std::vector<ChatTurn> &messages)
+{
+    common_chat_templates_inputs inputs;
+    inputs.use_jinja = true;
+    inputs.add_generation_prompt = true;
+    for (const ChatTurn &turn : messages) {
+        common_chat_msg message;
+        message.role = turn.role;
+        message.content = turn.content;
+        inputs.messages.push_back(std::move(message));
+    }
+    return common_chat_templates_apply(templates, inputs).prompt;
+}
+
+const std::vector<ChatTurn> &probeMessages()
+{
+    static const std::vector<ChatTurn> probe { { "system", "You are helpful." },
+        { "user", "Hello" } };
+    return probe;
 }
 
 } // namespace
@@ -54,11 +104,24 @@ void LlamaBackend::releaseHandles()
     model = nullptr;
 }
 
+void LlamaBackend::ChatTemplatesDeleter::operator()(common_chat_templates *templates) const
+{
+    common_chat_templates_free(templates);
+}
+
 void LlamaBackend::loadModel(const std::string &path, float minP, float temperature)
 {
     // Idempotent; lets the backend stand alone as well as behind the retrieval engine.
     initLlamaRuntime();
     releaseHandles();
+
+    // The loader's first read of a FIFO or a device would wait for a writer for ever.
+    const std::string problem = modelPathProblem(path);
+    if (!problem.empty()) {
+        LOG_ERR(
+            "%s: model file \"%s\" %s\n", "LlamaBackend::loadModel", path.c_str(), problem.c_str());
+        throw std::runtime_error("LlamaBackend::loadModel: llama_model_load_from_file() failed");
+    }
 
     llama_model_params modelParams = llama_model_default_params();
     modelParams.progress_callback = silentProgress;
@@ -88,6 +151,53 @@ void LlamaBackend::loadModel(const std::string &path, float minP, float temperat
 
     tokenHistory.clear();
     batch = llama_batch {};
+    chooseTemplateRoute(path);
+}
+
+void LlamaBackend::chooseTemplateRoute(const std::string &path)
+{
+    route = BuiltinTemplate;
+    jinjaTemplates.reset();
+    std::string prompt;
+    if (applyBuiltinTemplate(llama_model_chat_template(model, nullptr), probeMessages(), 1, prompt))
+        return;
+    // A template llama.cpp does not know by its markers is rendered as the Jinja text it is.
+    try {
+        jinjaTemplates.reset(common_chat_templates_init(model, "").release());
+        applyJinjaTemplate(jinjaTemplates.get(), probeMessages());
+        route = JinjaTemplate;
+        LOG_WRN("%s: the chat template of \"%s\" is not one llama.cpp knows by name; prompts are "
+                "rendered from the template text\n",
+            "LlamaBackend::loadModel", path.c_str());
+    } catch (const std::exception &) {
+        jinjaTemplates.reset();
+        route = ChatmlTemplate;
+        // The library has logged why the template cannot be rendered.
+        LOG_WRN("%s: the chat template of \"%s\" can be neither recognised nor rendered; "
+                "prompts are formatted as chatml\n",
+            "LlamaBackend::loadModel", path.c_str());
+    }
+}
+
+std::string LlamaBackend::formatPrompt(const std::vector<ChatTurn> &messages, int bufferSize)
+{
+    if (route == JinjaTemplate) {
+        try {
+            return applyJinjaTemplate(jinjaTemplates.get(), messages);
+        } catch (const std::exception &error) {
+            // A template may refuse some conversations (a system turn, for one): chatml then.
+            LOG_WRN("%s: the chat template failed (%s); prompts are formatted as chatml\n",
+                "LlamaBackend::generate", error.what());
+            route = ChatmlTemplate;
+            jinjaTemplates.reset();
+        }
+    }
+    const char *chatTemplate
+        = route == ChatmlTemplate ? "chatml" : llama_model_chat_template(model, nullptr);
+    std::string prompt;
+    if (!applyBuiltinTemplate(chatTemplate, messages, bufferSize, prompt))
+        throw std::runtime_error("LlamaBackend::generate: llama_chat_apply_template() failed");
+    return prompt;
 }
 
 std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool stream,
@@ -100,24 +210,7 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
     const llama_vocab *vocab = llama_model_get_vocab(model);
     llama_memory_t memory = llama_get_memory(context);
 
-    std::vector<llama_chat_message> chat;
-    chat.reserve(messages.size());
-    for (const ChatTurn &turn : messages)
-        chat.push_back({ turn.role.c_str(), turn.content.c_str() });
-
-    const char *chatTemplate = llama_model_chat_template(model, nullptr);
-    std::vector<char> formatted(size_t(n), '\0');
-    int length = llama_chat_apply_template(
-        chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
-    if (length > int(formatted.size())) {
-        formatted.assign(size_t(length), '\0');
-        length = llama_chat_apply_template(
-            chatTemplate, chat.data(), chat.size(), true, formatted.data(), int(formatted.size()));
-    }
-    if (length < 0)
-        throw std::runtime_error("LlamaBackend::generate: llama_chat_apply_template() failed");
-
-    const std::string prompt(formatted.data(), size_t(length));
+    const std::string prompt = formatPrompt(messages, n);
     fit_token_history(tokenHistory, common_tokenize(vocab, prompt, true, true), n);
 
     // The cache is rebuilt from the kept history on every request.

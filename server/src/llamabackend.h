@@ -5,7 +5,11 @@
 
 #include <llama.h>
 
+#include <memory>
+#include <string>
 #include <vector>
+
+struct common_chat_templates;
 
 // Makes room for `prompt` in a context of n tokens: a prompt longer than n keeps its last n
 // tokens and drops the whole history; otherwise, when history and prompt overflow n by O
@@ -32,14 +36,30 @@ public:
     // The tokens the model has been shown so far, oldest first.
     const std::vector<llama_token> &history() const { return tokenHistory; }
 
+    // How prompts are formatted: by llama.cpp's built-in template that matches the model's
+    // template text, by rendering that text as a Jinja template, or as chatml when neither can.
+    enum TemplateRoute { BuiltinTemplate, JinjaTemplate, ChatmlTemplate };
+    TemplateRoute templateRoute() const { return route; }
+
 private:
+    struct ChatTemplatesDeleter
+    {
+        void operator()(common_chat_templates *templates) const;
+    };
+
     void releaseHandles();
+    void chooseTemplateRoute(const std::string &path);
+    // The prompt text of `messages`, closed by the opening of the assistant's turn; throws when
+    // the model's own built-in template fails.
+    std::string formatPrompt(const std::vector<ChatTurn> &messages, int bufferSize);
 
     llama_model *model = nullptr;
     llama_context *context = nullptr;
     llama_sampler *sampler = nullptr;
     std::vector<llama_token> tokenHistory;
     llama_batch batch {};
+    TemplateRoute route = BuiltinTemplate;
+    std::unique_ptr<common_chat_templates, ChatTemplatesDeleter> jinjaTemplates;
 };
 
 #endif // LLAMABACKEND_H

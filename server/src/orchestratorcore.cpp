@@ -2,6 +2,7 @@
 
 #include "llamabackend.h"
 #include "llmengine.h"
+#include "modelfile.h"
 #include "replychannel.h"
 #include "retrieval.h"
 
@@ -11,6 +12,7 @@
 
 #include <climits>
 #include <cmath>
+#include <exception>
 
 namespace {
 
@@ -18,6 +20,9 @@ constexpr float MinIntentScore = 0.4f;
 constexpr float MinP = 0.05f;
 constexpr float Temperature = 0.7f;
 constexpr size_t DocumentTextBytes = 600;
+// What the answer backend throws when llama.cpp cannot load a file.
+constexpr char AnswerModelLoadFailed[]
+    = "LlamaBackend::loadModel: llama_model_load_from_file() failed";
 
 // A JSON number as an int, or 0 when it is not a whole number within the int range.
 int wholeInt(const QJsonValue &value)
@@ -51,6 +56,7 @@ OrchestratorCore::OrchestratorCore(const char *retrievalModelPath, const char *a
 {
     warnIfRetrievalMissing(retrievalModelPath);
     engine->loadModel(answerModelPath, MinP, Temperature);
+    answerModelFile = answerModelPath;
     intentClassifier.initialize(retrieval.get(), &chunks);
 }
 
@@ -60,9 +66,9 @@ void OrchestratorCore::warnIfRetrievalMissing(const char *path) const
 {
     // Without a retrieval model questions are still answered, as general chat without sources.
     if (!retrieval->isLoaded())
-        qWarning("Retrieval model \"%s\" could not be loaded: the server runs without retrieval "
-                 "until another retrieval model is chosen",
-            path);
+        qWarning("Retrieval model \"%s\" could not be loaded (%s): the server runs without "
+                 "retrieval until another retrieval model is chosen",
+            path, retrieval->loadProblem().c_str());
 }
 
 void OrchestratorCore::handleMessage(const QJsonObject &message, QLocalSocket *connection)
@@ -238,11 +244,52 @@ void OrchestratorCore::reloadModels(const QJsonObject &message, QLocalSocket *co
         knownDocs.clear();
         intentClassifier.initialize(retrieval.get(), &chunks);
     }
-    if (message.contains(QLatin1String("ansmodel"))) {
-        const std::string path = utf8(message.value(QLatin1String("ansmodel")));
-        // The old model is released before the new one loads, so two never share the memory.
-        engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
-        engine->loadModel(path, MinP, Temperature);
-    }
+    if (message.contains(QLatin1String("ansmodel")))
+        replaceAnswerModel(utf8(message.value(QLatin1String("ansmodel"))));
     sendReply(connection, QJsonObject { { QStringLiteral("type"), QStringLiteral("READYACK") } });
+}
+
+void OrchestratorCore::replaceAnswerModel(const std::string &path)
+{
+    // A file that cannot be a model is refused before the old model goes: a bad choice at run
+    // time must not cost the server its answer model.
+    const std::string problem = ggufFileProblem(path);
+    if (!problem.empty()) {
+        qCritical("%s", AnswerModelLoadFailed);
+        qWarning("Answer model \"%s\" %s: the answer model stays as it was", path.c_str(),
+            problem.c_str());
+        return;
+    }
+    // The old model is released before the new one loads, so two never share the memory.
+    engine.reset();
+    try {
+        loadAnswerModel(path);
+        return;
+    } catch (const std::exception &error) {
+        qCritical("%s", error.what());
+    }
+    // The file looked like a model but llama.cpp refused it: load the previous one again.
+    engine.reset();
+    if (answerModelFile.empty())
+        return;
+    try {
+        loadAnswerModel(answerModelFile);
+        qWarning("Answer model \"%s\" cannot be loaded: the answer model stays \"%s\"",
+            path.c_str(), answerModelFile.c_str());
+    } catch (const std::exception &error) {
+        qCritical("%s", error.what());
+        qWarning("Answer model \"%s\" cannot be loaded, nor the previous one again: no answer "
+                 "model is loaded until another is chosen",
+            path.c_str());
+        engine.reset();
+        answerModelFile.clear();
+    }
+}
+
+void OrchestratorCore::loadAnswerModel(const std::string &path)
+{
+    auto replacement = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
+    replacement->loadModel(path, MinP, Temperature);
+    engine = std::move(replacement);
+    answerModelFile = path;
 }

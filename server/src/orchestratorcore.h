@@ -69,12 +69,18 @@ private:
     friend class tst_OrchestratorCore;
 
     void warnIfRetrievalMissing(const char *path) const;
+    // Loads another answer model in place of the current one; on failure the current one stays
+    // (loaded again from its file when the new one got as far as llama.cpp), or none at all.
+    void replaceAnswerModel(const std::string &path);
+    // Throws, leaving `engine` as it was, when the model cannot be loaded.
+    void loadAnswerModel(const std::string &path);
     std::function<void(const std::string &)> streamPiece(
         QLocalSocket *connection, std::string &heldBack);
 
     std::unordered_set<std::string> knownDocs;
     std::unique_ptr<Retrieval> retrieval;
-    std::unique_ptr<LLMEngine> engine;
+    std::unique_ptr<LLMEngine> engine; // null when no answer model could be loaded
+    std::string answerModelFile;
     EmbeddingIntentClassifier intentClassifier;
     std::vector<ChunkRecord> chunks;
 };

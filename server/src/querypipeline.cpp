@@ -16,12 +16,20 @@ constexpr float RetrievalWindow = 0.05f;
 constexpr float TopicThreshold = 0.82f;
 // A context longer than this many bytes per token of the answer model's context is condensed.
 constexpr size_t CondenseBytesPerToken = 3;
+const char NoAnswerModel[] = "No answer model is loaded. Choose an answer model to get answers.";
 
 void sendAnswerPiece(QLocalSocket *connection, const std::string &piece)
 {
     sendReply(connection,
         QJsonObject { { QStringLiteral("type"), QStringLiteral("ANSPART") },
             { QStringLiteral("answer"), QString::fromStdString(piece) } });
+}
+
+void sendSources(QLocalSocket *connection, const QJsonArray &sources)
+{
+    sendReply(connection,
+        QJsonObject { { QStringLiteral("type"), QStringLiteral("ANSREFS") },
+            { QStringLiteral("sources"), sources } });
 }
 
 QJsonObject sourceEntry(const ChunkRecord &record)
@@ -41,6 +49,13 @@ QJsonObject sourceEntry(const ChunkRecord &record)
 
 void OrchestratorCore::handleQuery(const QJsonObject &message, QLocalSocket *connection)
 {
+    // The last answer model failed to load and so did its predecessor: say so, and close the
+    // exchange as every answer is closed.
+    if (!engine) {
+        sendAnswerPiece(connection, NoAnswerModel);
+        sendSources(connection, QJsonArray());
+        return;
+    }
     const std::string question = message.value(QLatin1String("query")).toString().toStdString();
 
     // Without a retrieval model nothing can be embedded: the question is general chat.
@@ -52,7 +67,10 @@ void OrchestratorCore::handleQuery(const QJsonObject &message, QLocalSocket *con
         queryEmbedding = retrieval->embed_text(question);
         preselected = retrieval->get_relevant_docs(question, chunks);
     }
-    std::vector<const ChunkRecord *> retrieved = retrieveChunks(queryEmbedding, preselected);
+    // A question about the documents is matched against every chunk: a document's name says
+    // little about what it holds, and the chunk that answers may be in any document.
+    std::vector<const ChunkRecord *> retrieved
+        = retrieveChunks(queryEmbedding, skill == RagQa ? std::vector<std::string>() : preselected);
 
     if (!preselected.empty() && (skill == Summarize || retrieved.empty())) {
         const std::unordered_set<std::string> documents(preselected.begin(), preselected.end());
@@ -85,9 +103,7 @@ void OrchestratorCore::handleQuery(const QJsonObject &message, QLocalSocket *con
         for (const ChunkRecord *record : retrieved)
             sources.append(sourceEntry(*record));
     }
-    sendReply(connection,
-        QJsonObject { { QStringLiteral("type"), QStringLiteral("ANSREFS") },
-            { QStringLiteral("sources"), sources } });
+    sendSources(connection, sources);
 }
 
 std::vector<const ChunkRecord *> OrchestratorCore::retrieveChunks(
@@ -129,6 +145,8 @@ std::vector<const ChunkRecord *> OrchestratorCore::retrieveChunks(
 std::string OrchestratorCore::runLLM(
     const std::string &system, const std::string &user, QLocalSocket *connection, bool stream)
 {
+    if (!engine)
+        return {};
     std::vector<ChatTurn> messages;
     if (!system.empty())
         messages.push_back({ "system", system });

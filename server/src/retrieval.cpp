@@ -1,6 +1,7 @@
 #include "retrieval.h"
 
 #include "llamaruntime.h"
+#include "modelfile.h"
 
 #include <arg.h>
 #include <log.h>
@@ -86,19 +87,28 @@ void batch_add_tokens(llama_batch &batch, const std::vector<llama_token> &tokens
         common_batch_add(batch, tokens[i], llama_pos(i), { seq }, true);
 }
 
-void batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_seq, int n_embd)
+// Runs one batch through the model and writes the normalised embedding of every sequence into
+// its row of `output`; returns how many sequences got one.
+int batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_seq, int n_embd)
 {
-    llama_memory_clear(llama_get_memory(ctx), true);
+    // Without this a decoder would see the previous batch's tokens in its cache.
+    llama_memory_t memory = llama_get_memory(ctx);
+    llama_memory_clear(memory, true);
     LOG_INF("%s: n_tokens = %d, n_seq = %d\n", "batch_encode", batch.n_tokens, n_seq);
     // The library refuses an empty batch with an error; there is nothing to encode anyway.
     if (batch.n_tokens == 0)
-        return;
+        return 0;
 
-    if (llama_encode(ctx, batch) < 0)
+    // An encoder-only model (no memory) runs through the encoder; a decoder through
+    // llama_decode, whose cache the sequence ids keep apart: llama_encode on a decoder crashes.
+    const int32_t result = memory ? llama_decode(ctx, batch) : llama_encode(ctx, batch);
+    if (result < 0)
         LOG_ERR("%s : failed to encode\n", "batch_encode");
 
-    // A pooled embedding is the same for every token of its sequence: take it once.
+    // A pooled embedding is the same for every token of its sequence: take it once. Without
+    // pooling each token overwrites its row, which ends with the sequence's last token.
     std::vector<bool> pooled(size_t(std::max(n_seq, 0)), false);
+    std::vector<bool> embedded(size_t(std::max(n_seq, 0)), false);
     for (int i = 0; i < batch.n_tokens; ++i) {
         if (!batch.logits[i])
             continue;
@@ -115,8 +125,10 @@ void batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_s
                 continue;
             }
         }
+        embedded[size_t(seq)] = true;
         common_embd_normalize(embedding, output + size_t(seq) * size_t(n_embd), n_embd, 2);
     }
+    return int(std::count(embedded.begin(), embedded.end(), true));
 }
 
 void encode_chunk_batches(llama_model *model, llama_context *ctx, std::vector<ChunkRecord> &records)
@@ -191,18 +203,59 @@ Retrieval::Retrieval(const char *modelPath)
     parsed.load_progress_callback = silentProgress;
     params = std::move(parsed);
 
+    problem = modelPathProblem(pathCopy);
+    if (!problem.empty())
+        return;
     llama_init = common_init_from_params(params);
     if (llama_init) {
         model = llama_init->model();
         ctx = llama_init->context();
     }
-    if (model)
-        n_embd = llama_model_n_embd(model);
+    if (!model || !ctx) {
+        problem = "llama.cpp cannot load it";
+        model = nullptr;
+        ctx = nullptr;
+        return;
+    }
+    n_embd = llama_model_n_embd(model);
+    problem = embeddingProblem();
+    if (!problem.empty()) {
+        // Refused like a file that cannot be loaded: no operation may use it.
+        model = nullptr;
+        ctx = nullptr;
+        n_embd = 0;
+        llama_init.reset();
+    }
+}
+
+std::string Retrieval::embeddingProblem()
+{
+    if (llama_model_has_encoder(model) && llama_model_has_decoder(model))
+        return "computing embeddings in encoder-decoder models is not supported";
+    // A ranking model pools each text into n_cls_out scores, not an n_embd vector.
+    if (llama_pooling_type(ctx) == LLAMA_POOLING_TYPE_RANK)
+        return "it is a ranking model (rank pooling), which gives scores, not embeddings";
+    // Without pooling, a text's vector is its last token's output; a model must give one.
+    std::vector<float> probe(size_t(n_embd), 0.0f);
+    std::vector<llama_token> tokens = common_tokenize(ctx, "embedding probe", true, false);
+    fit_tokens(tokens, text_token_limit(ctx), llama_model_get_vocab(model));
+    llama_batch batch = llama_batch_init(int(llama_n_batch(ctx)), 0, 1);
+    batch_add_tokens(batch, tokens, 0);
+    const int embedded = batch_encode(ctx, batch, probe.data(), 1, n_embd);
+    llama_batch_free(batch);
+    if (embedded != 1)
+        return "it gives no embedding vector for a text";
+    return {};
 }
 
 // The library back end is process-wide and freed once at exit (freeLlamaRuntime), not here:
 // a replacement engine is still in use when this one goes.
 Retrieval::~Retrieval() = default;
+
+const std::string &Retrieval::loadProblem() const
+{
+    return problem;
+}
 
 bool Retrieval::isLoaded() const
 {
@@ -211,19 +264,11 @@ bool Retrieval::isLoaded() const
 
 void Retrieval::embed_chunks(std::vector<ChunkRecord> &records)
 {
+    // Models that cannot embed (encoder-decoder, rank pooling, no per-text output) are refused
+    // when they load, so a loaded model embeds with or without pooling.
     if (!isLoaded())
         return;
-    const llama_vocab *vocab = llama_model_get_vocab(model);
-    if (llama_model_has_encoder(model) && llama_model_has_decoder(model)) {
-        LOG_ERR("%s: computing embeddings in encoder-decoder models is not supported\n",
-            "embed_chunks");
-        return;
-    }
-    if (llama_pooling_type(ctx) == LLAMA_POOLING_TYPE_NONE) {
-        LOG_ERR("%s: pooling type NONE not supported\n", "embed_chunks");
-        return;
-    }
-    tokenize_chunks(ctx, vocab, records);
+    tokenize_chunks(ctx, llama_model_get_vocab(model), records);
     encode_chunk_batches(model, ctx, records);
 }
 

@@ -20,8 +20,11 @@ public:
     Retrieval(const Retrieval &) = delete;
     Retrieval &operator=(const Retrieval &) = delete;
 
-    // Model and context present.
+    // Model and context present, and the model gives one vector per text.
     bool isLoaded() const;
+    // Why no model is loaded: the file cannot be loaded or its model cannot embed; empty when
+    // one is loaded.
+    const std::string &loadProblem() const;
 
     // Embeds every record whose embedding is not current for its text; the result equals a
     // full pass over all records. Without a model the records are left as they are.
@@ -42,11 +45,14 @@ public:
     int max_text_tokens() const;
 
 private:
+    std::string embeddingProblem();
+
     common_params params;
     common_init_result_ptr llama_init;
     llama_model *model = nullptr;
     llama_context *ctx = nullptr;
     int n_embd = 0;
+    std::string problem;
 };
 
 #endif // RETRIEVAL_H

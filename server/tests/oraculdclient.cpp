@@ -2,12 +2,22 @@
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
+#include <QThread>
 
 bool OraculdClient::connectTo(const QString &socketPath, int timeoutMs)
 {
-    connection.connectToServer(socketPath);
-    if (!connection.waitForConnected(timeoutMs))
-        return false;
+    // The socket file exists from the server's bind on, a moment before it listens: a connection
+    // refused in that moment is tried again.
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        connection.connectToServer(socketPath);
+        if (connection.waitForConnected(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        connection.abort();
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
     return nextReply(timeoutMs) == R"({"type":"READYACK"})";
 }
 

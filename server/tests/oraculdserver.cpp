@@ -42,7 +42,7 @@ bool OraculdServer::start(const QStringList &arguments, const QString &folderOve
     if (!process.waitForStarted(10000))
         return false;
     // The socket file appears when the server listens, after both models have loaded.
-    const QDeadlineTimer deadline(30000);
+    const QDeadlineTimer deadline(startTimeoutMs);
     while (!deadline.hasExpired()) {
         if (QFileInfo(socketPath()).exists())
             return true;

@@ -23,6 +23,9 @@ public:
     // server's own folder (for a folder that cannot hold a socket).
     bool start(const QStringList &arguments, const QString &temporaryFolder = QString());
     QString socketPath() const;
+    // How long start() waits for the models to load (30 s unless set); benchmarks load larger
+    // models on a busy machine.
+    void setStartTimeout(int milliseconds) { startTimeoutMs = milliseconds; }
 
     // Waits for the process to end by itself.
     bool waitForExit(int timeoutMs = 30000);
@@ -38,6 +41,7 @@ private:
     QString temporaryFolder;
     QProcess process;
     QByteArray errors;
+    int startTimeoutMs = 30000;
 };
 
 #endif // ORACULDSERVER_H

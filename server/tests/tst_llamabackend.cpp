@@ -40,6 +40,8 @@ private slots:
     void generateBeforeLoadThrows();
     void generatesTheModelsSentence_data();
     void generatesTheModelsSentence();
+    void choosesHowPromptsAreFormatted_data();
+    void choosesHowPromptsAreFormatted();
     void keepsHistoryAcrossRequests();
     void endlessModelStopsAtTheContextSize();
 };
@@ -114,6 +116,10 @@ void tst_LlamaBackend::generatesTheModelsSentence_data()
                                   << "answer.txt" << false;
     QTest::newRow("pieces split UTF-8 characters") << "answer-utf8.gguf"
                                                    << "answer-utf8.txt" << true;
+    QTest::newRow("chat template llama.cpp does not know") << "answer-unknown-template.gguf"
+                                                           << "answer.txt" << true;
+    QTest::newRow("chat template that cannot be rendered") << "answer-broken-template.gguf"
+                                                           << "answer.txt" << true;
 }
 
 void tst_LlamaBackend::generatesTheModelsSentence()
@@ -151,6 +157,38 @@ void tst_LlamaBackend::generatesTheModelsSentence()
         });
         QVERIFY(splits);
     }
+}
+
+void tst_LlamaBackend::choosesHowPromptsAreFormatted_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("route");
+
+    QTest::newRow("chatml") << "answer.gguf" << int(LlamaBackend::BuiltinTemplate);
+    QTest::newRow("unknown template")
+        << "answer-unknown-template.gguf" << int(LlamaBackend::JinjaTemplate);
+    QTest::newRow("broken template")
+        << "answer-broken-template.gguf" << int(LlamaBackend::ChatmlTemplate);
+}
+
+void tst_LlamaBackend::choosesHowPromptsAreFormatted()
+{
+    QFETCH(QString, model);
+    QFETCH(int, route);
+
+    LlamaBackend backend;
+    backend.loadModel(modelPath(qPrintable(model)).toStdString(), 0.05f, 0.7f);
+    QCOMPARE(int(backend.templateRoute()), route);
+    backend.generate(question, false, {});
+
+    // The template's own markers reach the model: "[[user]] " is how the unknown one opens a
+    // user turn, in bytes this vocabulary spells one by one.
+    const std::vector<llama_token> &history = backend.history();
+    QVERIFY(!history.empty());
+    int markers = 0;
+    for (llama_token token : history)
+        markers += token == 3 ? 1 : 0; // <|im_start|>
+    QCOMPARE(markers > 0, route != LlamaBackend::JinjaTemplate);
 }
 
 void tst_LlamaBackend::keepsHistoryAcrossRequests()

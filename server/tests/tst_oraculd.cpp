@@ -1,12 +1,18 @@
 #include "oraculdclient.h"
 #include "oraculdserver.h"
 
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 using Bytes = QList<QByteArray>;
 
@@ -23,6 +29,43 @@ QByteArray delack(int index)
 }
 
 const QByteArray Sentinel = deleteRequest(424242);
+const QString LoadFailed
+    = QStringLiteral("LlamaBackend::loadModel: llama_model_load_from_file() failed");
+const QByteArray NoSources = R"({"sources":[],"type":"ANSREFS"})";
+
+// A GGUF file in good order whose architecture llama.cpp does not know: it passes every check of
+// the file and fails only in the loader.
+QByteArray unknownArchitectureModel()
+{
+    QByteArray bytes("GGUF");
+    const auto u32
+        = [&bytes](quint32 value) { bytes.append(reinterpret_cast<const char *>(&value), 4); };
+    const auto u64
+        = [&bytes](quint64 value) { bytes.append(reinterpret_cast<const char *>(&value), 8); };
+    const auto text = [&](const QByteArray &value) {
+        u64(quint64(value.size()));
+        bytes += value;
+    };
+    u32(3); // version
+    u64(0); // tensors
+    u64(1); // keys
+    text("general.architecture");
+    u32(8); // string
+    text("nonsense");
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QJsonObject chunkOf(const QString &doc, const QString &text)
+{
+    return QJsonObject { { "type", "chunk" }, { "doc", doc }, { "index", 0 }, { "page", 3 },
+        { "text", text } };
+}
 
 } // namespace
 
@@ -49,10 +92,15 @@ private slots:
     void startsFromItsCommandLine_data();
     void startsFromItsCommandLine();
     void reportsASocketItCannotListenOn();
-    void endsWithCodeOneWhenTheAnswerModelFailsToLoad();
+    void keepsItsAnswerModelWhenAnotherCannotBeLoaded_data();
+    void keepsItsAnswerModelWhenAnotherCannotBeLoaded();
+    void saysSoWhenNoAnswerModelIsLeft();
+    void refusesARetrievalModelThatCannotEmbed_data();
+    void refusesARetrievalModelThatCannotEmbed();
 
 private:
     int parseWarnings();
+    QString tempFile(const QString &name) const;
 
     QTemporaryDir privateTemp;
     std::unique_ptr<OraculdServer> server;
@@ -63,6 +111,20 @@ void tst_Oraculd::initTestCase()
 {
     QVERIFY(privateTemp.isValid());
     qputenv("TMPDIR", privateTemp.path().toLocal8Bit());
+
+    // Model files that cannot be loaded, each in its own way.
+    QFile answer(OraculdServer::model("answer.gguf"));
+    QVERIFY(answer.open(QIODevice::ReadOnly));
+    const QByteArray model = answer.readAll();
+    QVERIFY(writeFile(tempFile("truncated.gguf"), model.left(model.size() - 4096)));
+    QVERIFY(writeFile(tempFile("not-a-model.gguf"), "GGUF, but not really a model"));
+    QVERIFY(writeFile(tempFile("unknown-architecture.gguf"), unknownArchitectureModel()));
+    QVERIFY(QDir().mkpath(tempFile("folder.gguf")));
+#ifdef Q_OS_UNIX
+    // Nothing ever writes to it: a loader that opens it waits for ever.
+    QCOMPARE(::mkfifo(QFile::encodeName(tempFile("fifo.gguf")).constData(), 0600), 0);
+#endif
+
     server = std::make_unique<OraculdServer>();
     QVERIFY2(server->start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
                  OraculdServer::model("retrieval.gguf") }),
@@ -78,6 +140,11 @@ void tst_Oraculd::init()
 void tst_Oraculd::cleanup()
 {
     client.reset();
+}
+
+QString tst_Oraculd::tempFile(const QString &name) const
+{
+    return QDir(privateTemp.path()).filePath(name);
 }
 
 int tst_Oraculd::parseWarnings()
@@ -204,6 +271,11 @@ void tst_Oraculd::deliversEveryMessageOnceAndInOrder_data()
         << Bytes { "not json at all " + deleteRequest(6) } << Bytes { delack(6) };
     QTest::newRow("20 MB message")
         << Bytes { deleteRequest(10, QByteArray(20 * 1024 * 1024, 'x')) } << Bytes { delack(10) };
+    // Past the 64 MiB that one message may take: it is dropped, and what follows is read.
+    QTest::newRow("65 MiB message dropped, the next one answered")
+        << Bytes { R"({"type":"query","query":")" + QByteArray(65 * 1024 * 1024, '{') + "\"}"
+               + deleteRequest(13) }
+        << Bytes { delack(13) };
 
     Bytes many;
     QByteArray burst;
@@ -272,6 +344,27 @@ void tst_Oraculd::startsFromItsCommandLine_data()
         << QStringList { "-ma", "-mr", retrieval } << 1 << modelError;
     QTest::newRow("missing answer model")
         << QStringList { "-ma", missing, "-mr", retrieval } << 1 << modelError;
+    QTest::newRow("truncated answer model")
+        << QStringList { "-ma", tempFile("truncated.gguf"), "-mr", retrieval } << 1 << modelError;
+    QTest::newRow("answer model as the retrieval model embeds")
+        << QStringList { "-ma", answer, "-mr", answer } << -2 << QString();
+    const QString ranking = OraculdServer::model("ranking.gguf");
+    QTest::newRow("ranking model refused as the retrieval model")
+        << QStringList { "-ma", answer, "-mr", ranking } << -2
+        << QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(ranking);
+    QTest::newRow("unknown chat template rendered from its text") << QStringList {
+        "-ma", OraculdServer::model("answer-unknown-template.gguf"), "-mr", retrieval
+    } << -2 << "is not one llama.cpp knows by name";
+    QTest::newRow("broken chat template falls back to chatml") << QStringList {
+        "-ma", OraculdServer::model("answer-broken-template.gguf"), "-mr", retrieval
+    } << -2 << "prompts are formatted as chatml";
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO as the retrieval model")
+        << QStringList { "-ma", answer, "-mr", tempFile("fifo.gguf") } << -2
+        << QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(tempFile("fifo.gguf"));
+    QTest::newRow("FIFO as the answer model")
+        << QStringList { "-ma", tempFile("fifo.gguf"), "-mr", retrieval } << 1 << modelError;
+#endif
     QTest::newRow("only -ma") << QStringList { "-ma", answer } << 255 << "Usage: oraculd";
     QTest::newRow("-mr without a value")
         << QStringList { "-ma", answer, "-mr" } << 255 << "Usage: oraculd";
@@ -295,9 +388,13 @@ void tst_Oraculd::startsFromItsCommandLine()
         greeted.send(R"({"type":"chunks","chunks":[{"type":"chunk","doc":"d","text":"lava"}]})");
         QCOMPARE(greeted.nextReply(), QByteArray(R"({"type":"ACK"})"));
         greeted.send(R"({"type":"query","query":"hello"})");
-        QVERIFY(!greeted.collectAnswer().refs.isEmpty());
+        const OraculdClient::Answer reply = greeted.collectAnswer();
+        QVERIFY(!reply.refs.isEmpty());
+        QCOMPARE(reply.text(), OraculdServer::modelAnswer("answer.txt"));
         if (errorText.isEmpty())
             QVERIFY(!other.errorOutput().contains("could not be loaded"));
+        else
+            QCOMPARE(other.errorOutput().count(errorText), 1);
     } else {
         QVERIFY(!listening);
         QVERIFY(other.waitForExit());
@@ -323,25 +420,109 @@ void tst_Oraculd::reportsASocketItCannotListenOn()
     QVERIFY(other.errorOutput().contains("Failed to listen on socket: MySocket"));
 }
 
-void tst_Oraculd::endsWithCodeOneWhenTheAnswerModelFailsToLoad()
+void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded_data()
 {
-    const QString bad = QDir(privateTemp.path()).filePath("bad.gguf");
-    QFile file(bad);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("GGUF, but not really a model");
-    file.close();
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("file");
 
+    QTest::newRow("truncated copy") << "ansmodel" << tempFile("truncated.gguf");
+    QTest::newRow("missing file") << "ansmodel" << tempFile("missing.gguf");
+    QTest::newRow("folder") << "ansmodel" << tempFile("folder.gguf");
+    QTest::newRow("not a model") << "ansmodel" << tempFile("not-a-model.gguf");
+    QTest::newRow("unknown architecture") << "ansmodel" << tempFile("unknown-architecture.gguf");
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO") << "ansmodel" << tempFile("fifo.gguf");
+#endif
+    QTest::newRow("answer half of a retrieval model message")
+        << "retmodel" << tempFile("truncated.gguf");
+}
+
+void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded()
+{
+    QFETCH(QString, type);
+    QFETCH(QString, file);
+
+    const QString doc = QStringLiteral("file:///docs/kept.pdf");
+    client->send(QJsonObject { { "type", "chunks" },
+        { "chunks", QJsonArray { chunkOf(doc, "Volcanoes erupted near the glacier lagoon.") } } });
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"ACK"})"));
+
+    const int failuresBefore = server->errorOutput().count(LoadFailed);
+    client->send(QJsonObject { { "type", type }, { "ansmodel", file } });
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QTRY_COMPARE(server->errorOutput().count(LoadFailed), failuresBefore + 1);
+
+    // The same model answers, from the same store.
+    client->send(R"({"type":"query","query":"Which volcanoes erupted near the glacier lagoon?"})");
+    const OraculdClient::Answer reply = client->collectAnswer();
+    QCOMPARE(reply.text(), OraculdServer::modelAnswer("answer.txt"));
+    QVERIFY2(reply.refs.contains(doc.toUtf8()), reply.refs.constData());
+
+    client->send(QJsonObject { { "type", "delete" }, { "doc", doc }, { "index", 0 } });
+    QCOMPARE(client->nextReply(), delack(0));
+}
+
+void tst_Oraculd::saysSoWhenNoAnswerModelIsLeft()
+{
+    // The model the server started with is gone from disk when a bad one replaces it, so it
+    // cannot be loaded again either.
+    const QString vanishing = tempFile("vanishing.gguf");
+    QVERIFY(QFile::copy(OraculdServer::model("answer.gguf"), vanishing));
     OraculdServer other;
-    QVERIFY(other.start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
-        OraculdServer::model("retrieval.gguf") }));
+    QVERIFY(other.start({ "-ma", vanishing, "-mr", OraculdServer::model("retrieval.gguf") }));
+    QVERIFY(QFile::remove(vanishing));
     OraculdClient user;
     QVERIFY(user.connectTo(other.socketPath()));
-    user.send(QJsonObject { { "type", "ansmodel" }, { "ansmodel", bad } });
-    QVERIFY(other.waitForExit());
-    QCOMPARE(other.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(other.exitCode(), 1);
-    QVERIFY(other.errorOutput().contains(
-        "LlamaBackend::loadModel: llama_model_load_from_file() failed"));
+
+    user.send(QJsonObject {
+        { "type", "ansmodel" }, { "ansmodel", tempFile("unknown-architecture.gguf") } });
+    QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    user.send(R"({"type":"query","query":"hello"})");
+    OraculdClient::Answer reply = user.collectAnswer();
+    QCOMPARE(reply.pieces,
+        QStringList { "No answer model is loaded. Choose an answer model to get answers." });
+    QCOMPARE(reply.refs, NoSources);
+
+    user.send(QJsonObject {
+        { "type", "ansmodel" }, { "ansmodel", OraculdServer::model("answer.gguf") } });
+    QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    user.send(R"({"type":"query","query":"hello"})");
+    QCOMPARE(user.collectAnswer().text(), OraculdServer::modelAnswer("answer.txt"));
+}
+
+void tst_Oraculd::refusesARetrievalModelThatCannotEmbed_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("answer model embeds") << OraculdServer::model("answer.gguf") << false;
+    QTest::newRow("ranking model") << OraculdServer::model("ranking.gguf") << true;
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO") << tempFile("fifo.gguf") << true;
+#endif
+}
+
+void tst_Oraculd::refusesARetrievalModelThatCannotEmbed()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, refused);
+
+    const QString warning = QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(file);
+    const int warningsBefore = server->errorOutput().count(warning);
+    client->send(QJsonObject { { "type", "retmodel" }, { "retmodel", file } });
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+
+    const QString doc = QStringLiteral("file:///docs/any.pdf");
+    client->send(QJsonObject { { "type", "chunks" },
+        { "chunks", QJsonArray { chunkOf(doc, "Fishing boats return to the harbour.") } } });
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"ACK"})"));
+    client->send(R"({"type":"query","query":"When do fishing boats return?"})");
+    QCOMPARE(client->collectAnswer().text(), OraculdServer::modelAnswer("answer.txt"));
+    QTRY_COMPARE(server->errorOutput().count(warning), warningsBefore + (refused ? 1 : 0));
+
+    client->send(QJsonObject {
+        { "type", "retmodel" }, { "retmodel", OraculdServer::model("retrieval.gguf") } });
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
 }
 
 QTEST_GUILESS_MAIN(tst_Oraculd)

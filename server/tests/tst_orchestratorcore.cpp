@@ -1,5 +1,7 @@
 #include "orchestratorcore.h"
 
+#include "llmbackend.h"
+#include "llmengine.h"
 #include "retrieval.h"
 
 #include <QJsonArray>
@@ -45,6 +47,56 @@ ChunkRecord record(const char *doc, const char *text, std::vector<float> embeddi
     return r;
 }
 
+// Stands in for the answer model where a test needs to see the prompt: it records the turns it
+// is given and answers nothing.
+class RecordingBackend : public LLMBackend
+{
+public:
+    RecordingBackend(int contextTokens, std::vector<std::vector<ChatTurn>> &calls)
+        : contextTokens(contextTokens)
+        , calls(calls)
+    { }
+
+    void loadModel(const std::string &, float, float) override { }
+    std::string generate(const std::vector<ChatTurn> &messages, bool,
+        const std::function<void(const std::string &)> &) override
+    {
+        calls.push_back(messages);
+        return {};
+    }
+    int contextSize() const override { return contextTokens; }
+
+private:
+    int contextTokens;
+    std::vector<std::vector<ChatTurn>> &calls;
+};
+
+const QString Iceland = QStringLiteral("file:///d/iceland.pdf");
+const QString Volcano = QStringLiteral("Volcanoes erupted near the glacier lagoon in the north.");
+const QString Fishing = QStringLiteral("Fishing boats return to the harbour every evening.");
+
+const char RagQaInstruction[] = "You MUST answer ONLY using the provided information.\n"
+                                "Do NOT add external knowledge.\nDo NOT guess.\n\n";
+const char SummarizeInstruction[]
+    = "You are summarizing the content of the provided document(s).\n"
+      "Use ONLY the provided information.\nProduce a coherent summary.\n"
+      "Do NOT add external knowledge.\n\n";
+const char TranslateInstruction[]
+    = "Translate the provided information accurately.\nDo NOT add or remove meaning.\n\n";
+const char ChatInstruction[] = "Respond naturally to the user.\n\n";
+
+// The system turn for an instruction and the chunk texts of the context, written out.
+QByteArray expectedSystem(const QByteArray &instruction, const QStringList &context)
+{
+    QByteArray lines;
+    for (const QString &text : context)
+        lines += "- " + text.toUtf8() + "\n";
+    return "\n" + instruction + "=== provided information ===\n" + lines + "\n";
+}
+
+// doc, text pairs in store order.
+using Chunks = QList<QStringList>;
+
 } // namespace
 
 class tst_OrchestratorCore : public QObject
@@ -78,8 +130,22 @@ private slots:
     void classifierSeesTheStore_data();
     void classifierSeesTheStore();
 
+    void promptCarriesTheSkillsInstructionAndContext_data();
+    void promptCarriesTheSkillsInstructionAndContext();
+    void widensToThePreselectedDocuments_data();
+    void widensToThePreselectedDocuments();
+    void condensesOnlyBeyondThreeTimesTheContextSize_data();
+    void condensesOnlyBeyondThreeTimesTheContextSize();
+
 private:
     QStringList storeLayout() const;
+    // Puts a recording backend in place of the answer model.
+    void recordPrompts(int contextTokens);
+    void store(const Chunks &chunks);
+    // Asks through the whole pipeline; returns the system and user turns the model was given.
+    QPair<QByteArray, QByteArray> ask(const QString &question);
+
+    std::vector<std::vector<ChatTurn>> prompts;
     std::unique_ptr<OrchestratorCore> core;
 };
 
@@ -495,6 +561,155 @@ void tst_OrchestratorCore::classifierSeesTheStore()
     QCOMPARE(core->intentClassifier.classify(question.toStdString()), skill);
     // A query without a connection still runs through, and sends nothing.
     core->handleQuery(QJsonObject { { "type", "query" }, { "query", question } }, nullptr);
+}
+
+void tst_OrchestratorCore::recordPrompts(int contextTokens)
+{
+    prompts.clear();
+    core->engine
+        = std::make_unique<LLMEngine>(std::make_unique<RecordingBackend>(contextTokens, prompts));
+}
+
+void tst_OrchestratorCore::store(const Chunks &chunks)
+{
+    QJsonArray array;
+    for (const QStringList &docText : chunks)
+        array.append(chunk(docText[0], docText[1]));
+    core->handleMessage(chunksMessage(array), nullptr);
+}
+
+QPair<QByteArray, QByteArray> tst_OrchestratorCore::ask(const QString &question)
+{
+    prompts.clear();
+    core->handleQuery(QJsonObject { { "type", "query" }, { "query", question } }, nullptr);
+    if (prompts.size() != 1 || prompts[0].size() != 2 || prompts[0][0].role != "system"
+        || prompts[0][1].role != "user")
+        return {};
+    return { QByteArray::fromStdString(prompts[0][0].content),
+        QByteArray::fromStdString(prompts[0][1].content) };
+}
+
+void tst_OrchestratorCore::promptCarriesTheSkillsInstructionAndContext_data()
+{
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QByteArray>("instruction");
+    QTest::addColumn<QStringList>("context");
+
+    const Chunks both { { Iceland, Volcano }, { Iceland, Fishing } };
+    QTest::newRow("document question: the matching chunk")
+        << both << "Which volcanoes erupted near the glacier lagoon?"
+        << QByteArray(RagQaInstruction) << QStringList { Volcano };
+    QTest::newRow("summary: every chunk of the document in store order")
+        << both << "Summarize this" << QByteArray(SummarizeInstruction)
+        << QStringList { Volcano, Fishing };
+    QTest::newRow("translation") << Chunks { { Iceland, Fishing } } << "Translate this"
+                                 << QByteArray(TranslateInstruction) << QStringList { Fishing };
+    QTest::newRow("general chat") << Chunks { { Iceland, Fishing } } << "Good morning, friend"
+                                  << QByteArray(ChatInstruction) << QStringList { Fishing };
+}
+
+void tst_OrchestratorCore::promptCarriesTheSkillsInstructionAndContext()
+{
+    QFETCH(Chunks, chunks);
+    QFETCH(QString, question);
+    QFETCH(QByteArray, instruction);
+    QFETCH(QStringList, context);
+
+    recordPrompts(4096);
+    store(chunks);
+    const auto [system, user] = ask(question);
+    QCOMPARE(system, expectedSystem(instruction, context));
+    QCOMPARE(user, question.toUtf8());
+}
+
+void tst_OrchestratorCore::widensToThePreselectedDocuments_data()
+{
+    QTest::addColumn<QString>("question");
+    // What the test does to the store before asking.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("instruction");
+    QTest::addColumn<QStringList>("context");
+
+    const QString revenue = "Annual revenue grew by ten percent.";
+    const QString factory = "The new factory opened in spring.";
+    QTest::newRow("summary of the document its question names")
+        << "Give me a short summary of the report" << QString() << QByteArray(SummarizeInstruction)
+        << QStringList { revenue, factory };
+    QTest::newRow("without document records: only what is retrieved")
+        << "Summarize the annual revenue"
+        << "drop document records" << QByteArray(SummarizeInstruction) << QStringList { revenue };
+    QTest::newRow("document question that retrieves nothing")
+        << "What does the annual report say?"
+        << "unembed chunks" << QByteArray(RagQaInstruction) << QStringList { revenue, factory };
+}
+
+void tst_OrchestratorCore::widensToThePreselectedDocuments()
+{
+    QFETCH(QString, question);
+    QFETCH(QString, change);
+    QFETCH(QByteArray, instruction);
+    QFETCH(QStringList, context);
+
+    recordPrompts(4096);
+    const QString report = "file:///d/annual-report.pdf";
+    const QString holiday = "file:///d/holiday-notes.pdf";
+    store({ { holiday, "We swam at the beach every morning." },
+        { report, "Annual revenue grew by ten percent." },
+        { holiday, "The hotel served fish for dinner." },
+        { report, "The new factory opened in spring." } });
+    for (auto r = core->chunks.begin(); r != core->chunks.end();) {
+        if (change == "drop document records" && r->kind == ChunkRecord::FileName) {
+            r = core->chunks.erase(r);
+            continue;
+        }
+        // An embedding no question can be compared with.
+        if (change == "unembed chunks" && r->kind == ChunkRecord::Original)
+            r->embedding.assign(3, 1.0f);
+        ++r;
+    }
+
+    QCOMPARE(ask(question).first, expectedSystem(instruction, context));
+}
+
+void tst_OrchestratorCore::condensesOnlyBeyondThreeTimesTheContextSize_data()
+{
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QByteArray>("words");
+    QTest::addColumn<int>("contextBytes");
+    QTest::addColumn<bool>("condensed");
+
+    // Punctuation carries no word, so the chunk is no match for any question.
+    const QByteArray dots = ". ";
+    QTest::newRow("summary of exactly three times") << "Summarize this" << dots << 300 << false;
+    QTest::newRow("summary of one byte more") << "Summarize this" << dots << 301 << true;
+    QTest::newRow("translation of one byte more") << "Translate this" << dots << 301 << true;
+    QTest::newRow("general chat of one byte more") << "Good morning, friend" << dots << 301 << true;
+    QTest::newRow("document question, however long")
+        << "Which volcanoes erupted near the glacier lagoon?"
+        << QByteArray("volcanoes erupted near the glacier lagoon ") << 3000 << false;
+}
+
+void tst_OrchestratorCore::condensesOnlyBeyondThreeTimesTheContextSize()
+{
+    QFETCH(QString, question);
+    QFETCH(QByteArray, words);
+    QFETCH(int, contextBytes);
+    QFETCH(bool, condensed);
+
+    // A context of 100 tokens: condensed beyond 300 bytes. The context is "- ", the chunk's
+    // text and a line break.
+    recordPrompts(100);
+    QByteArray text;
+    while (text.size() < contextBytes - 3)
+        text += words;
+    text.truncate(contextBytes - 3);
+    // A document whose name is a stop word: no question resembles it.
+    store({ { "file:///d/a.pdf", QString::fromUtf8(text) } });
+
+    const QByteArray system = ask(question).first;
+    QVERIFY(!system.isEmpty());
+    QCOMPARE(!system.contains("- " + text + "\n"), condensed);
 }
 
 QTEST_GUILESS_MAIN(tst_OrchestratorCore)

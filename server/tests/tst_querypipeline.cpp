@@ -48,6 +48,8 @@ private slots:
     void cleanup();
 
     void answersADocumentQuestionWithItsChunkFirst();
+    void citesTheChunkThatAnswersWhateverTheDocumentsAreCalled_data();
+    void citesTheChunkThatAnswersWhateverTheDocumentsAreCalled();
     void otherSkillsAnswerWithoutSources_data();
     void otherSkillsAnswerWithoutSources();
     void condensesALongSummaryContext();
@@ -140,6 +142,62 @@ void tst_QueryPipeline::answersADocumentQuestionWithItsChunkFirst()
                  R"("page":2,"width":300,"x":72.5,"y":140}})"),
         reply.refs.constData());
     QVERIFY(reply.refs.endsWith(R"(],"type":"ANSREFS"})"));
+}
+
+void tst_QueryPipeline::citesTheChunkThatAnswersWhateverTheDocumentsAreCalled_data()
+{
+    // Each document holds one chunk, on its own page: doc, text, page.
+    QTest::addColumn<QList<QStringList>>("documents");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QString>("doc");
+    QTest::addColumn<int>("page");
+
+    const QList<QStringList> misleading {
+        { "file:///docs/notes.pdf", "Fishing boats return to the harbour every evening at six.",
+            "4" },
+        { "file:///docs/harbour-guide.pdf", "The volcano above the bay last erupted long ago.",
+            "1" },
+    };
+    QTest::newRow("a name that matches the question, a text that does not")
+        << misleading << "When do fishing boats return to the harbour?"
+        << "file:///docs/notes.pdf" << 4;
+
+    const QList<QStringList> meaningless {
+        { "file:///docs/a.pdf", "The library opens at nine on weekdays.", "2" },
+        { "file:///docs/b.pdf", "Tomatoes grow best in warm sunny gardens.", "5" },
+        { "file:///docs/c.pdf", "The train to the airport leaves every hour.", "7" },
+    };
+    QTest::newRow("meaningless names, first document")
+        << meaningless << "When does the library open?"
+        << "file:///docs/a.pdf" << 2;
+    QTest::newRow("meaningless names, second document")
+        << meaningless << "Where do tomatoes grow best?"
+        << "file:///docs/b.pdf" << 5;
+    QTest::newRow("meaningless names, third document")
+        << meaningless << "How often does the train to the airport leave?"
+        << "file:///docs/c.pdf" << 7;
+}
+
+void tst_QueryPipeline::citesTheChunkThatAnswersWhateverTheDocumentsAreCalled()
+{
+    QFETCH(QList<QStringList>, documents);
+    QFETCH(QString, question);
+    QFETCH(QString, doc);
+    QFETCH(int, page);
+
+    for (const QStringList &document : documents)
+        ingest(document[0], { chunk(document[0], document[1], document[2].toInt()) });
+    client->send(query(question));
+    const OraculdClient::Answer reply = client->collectAnswer();
+    QCOMPARE(reply.text(), answer);
+    const QJsonArray sources = sourcesOf(reply.refs);
+    QVERIFY2(!sources.isEmpty(), reply.refs.constData());
+    // The answering chunk comes first, and the unrelated ones are far outside the window.
+    for (qsizetype i = 0; i < sources.size(); ++i) {
+        const QJsonObject metadata = sources[i].toObject().value("metadata").toObject();
+        QCOMPARE(metadata.value("doc").toString(), doc);
+        QCOMPARE(metadata.value("page").toInt(), page);
+    }
 }
 
 void tst_QueryPipeline::otherSkillsAnswerWithoutSources_data()

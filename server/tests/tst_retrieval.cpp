@@ -7,6 +7,10 @@
 #include <cmath>
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 QString modelPath(const char *name)
@@ -87,6 +91,7 @@ private slots:
     void relevantDocsByContent();
     void unloadableModelLeavesEveryCallSafe_data();
     void unloadableModelLeavesEveryCallSafe();
+    void decoderModelEmbedsThroughDecode();
     void replacementOutlivesTheEngineItReplaces();
 
 private:
@@ -299,18 +304,37 @@ void tst_Retrieval::unloadableModelLeavesEveryCallSafe_data()
 {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("missing file") << false << QByteArray();
-    QTest::newRow("not a model") << true << QByteArray("GGUF and then nothing useful");
-    QTest::newRow("empty file") << true << QByteArray();
+    // A test model to use instead of a written file.
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("missing file") << false << QByteArray() << QString() << "cannot be opened";
+    QTest::newRow("not a model") << true << QByteArray("GGUF and then nothing useful") << QString()
+                                 << "cannot load";
+    QTest::newRow("empty file") << true << QByteArray() << QString() << "cannot load";
+    QTest::newRow("ranking model") << true << QByteArray() << "ranking.gguf"
+                                   << "rank pooling";
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO") << true << QByteArray() << "fifo"
+                          << "not a regular file";
+#endif
 }
 
 void tst_Retrieval::unloadableModelLeavesEveryCallSafe()
 {
     QFETCH(bool, exists);
     QFETCH(QByteArray, content);
+    QFETCH(QString, model);
+    QFETCH(QString, problem);
     QTemporaryDir dir;
-    const QString path = dir.filePath("bad.gguf");
-    if (exists) {
+    QString path = dir.filePath("bad.gguf");
+    if (model == QLatin1String("fifo")) {
+#ifdef Q_OS_UNIX
+        // Nothing writes to it: opening it for reading would wait for ever.
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+    } else if (!model.isEmpty()) {
+        path = modelPath(qPrintable(model));
+    } else if (exists) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(content);
@@ -318,6 +342,8 @@ void tst_Retrieval::unloadableModelLeavesEveryCallSafe()
 
     Retrieval broken(path.toUtf8().constData());
     QVERIFY(!broken.isLoaded());
+    QVERIFY2(QString::fromStdString(broken.loadProblem()).contains(problem),
+        broken.loadProblem().c_str());
     QCOMPARE(broken.get_n_embd(), 0);
     QCOMPARE(broken.max_text_tokens(), 0);
     QVERIFY(broken.embed_text("harbour crane").empty());
@@ -332,6 +358,34 @@ void tst_Retrieval::unloadableModelLeavesEveryCallSafe()
     QVERIFY(store[1].embedding.empty());
     QVERIFY(!store[0].embeddingCurrent);
     QVERIFY(broken.get_relevant_docs("harbour crane", store).empty());
+}
+
+void tst_Retrieval::decoderModelEmbedsThroughDecode()
+{
+    // A llama-architecture model without pooling: one vector per text, from its last token.
+    Retrieval decoder(modelPath("answer.gguf").toUtf8().constData());
+    QVERIFY2(decoder.isLoaded(), decoder.loadProblem().c_str());
+    QVERIFY(decoder.loadProblem().empty());
+    const int n = decoder.get_n_embd();
+    QVERIFY(n > 0);
+
+    const std::vector<float> question = decoder.embed_text("Which crane lifts the containers?");
+    QCOMPARE(int(question.size()), n);
+    QVERIFY(std::fabs(length(question) - 1.0f) < 1e-5f);
+
+    // Passes one after another: each starts from an empty cache.
+    std::vector<ChunkRecord> records { textRecord("Harbour cranes."),
+        textRecord("Copper and timber at the market."), textRecord(wordsText(3, 40)) };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (ChunkRecord &record : records)
+            record.embeddingCurrent = false;
+        decoder.embed_chunks(records);
+        for (const ChunkRecord &record : records) {
+            QCOMPARE(int(record.embedding.size()), n);
+            QVERIFY(std::fabs(length(record.embedding) - 1.0f) < 1e-5f);
+            QVERIFY(record.tokens.empty());
+        }
+    }
 }
 
 void tst_Retrieval::replacementOutlivesTheEngineItReplaces()

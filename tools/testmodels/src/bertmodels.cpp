@@ -10,8 +10,10 @@
 
 namespace {
 
+enum PoolingType : uint32_t { MeanPooling = 1, RankPooling = 4 };
+
 void set_bert_keys(GgufWriter &gguf, const BertVocab &vocab, const char *name, int width,
-    int feedForward, int layers, int heads)
+    int feedForward, int layers, int heads, uint32_t pooling = MeanPooling)
 {
     gguf.setString("general.name", name);
     gguf.setU32("bert.context_length", 512);
@@ -21,7 +23,7 @@ void set_bert_keys(GgufWriter &gguf, const BertVocab &vocab, const char *name, i
     gguf.setU32("bert.attention.head_count", heads);
     gguf.setF32("bert.attention.layer_norm_epsilon", 1e-12f);
     gguf.setBool("bert.attention.causal", false);
-    gguf.setU32("bert.pooling_type", 1); // mean
+    gguf.setU32("bert.pooling_type", pooling);
 
     gguf.setString("tokenizer.ggml.model", "bert");
     gguf.setStrings("tokenizer.ggml.tokens", vocab.tokens);
@@ -92,14 +94,19 @@ bool read_bert_vocab(const std::string &path, BertVocab &vocab, std::string &err
     return true;
 }
 
-bool write_retrieval_model(const BertVocab &vocab, const std::string &path, std::string &error)
+namespace {
+
+bool write_bag_of_words_model(
+    const BertVocab &vocab, uint32_t pooling, const std::string &path, std::string &error)
 {
     // Random word vectors of this width are close to orthogonal (cosine about ±0.06), which
     // keeps unrelated texts apart.
     const int n = 256;
     const auto vocabSize = static_cast<int64_t>(vocab.tokens.size());
     GgufWriter gguf("bert");
-    set_bert_keys(gguf, vocab, "quorvane-retrieval-test", n, 2 * n, 1, 2);
+    set_bert_keys(gguf, vocab,
+        pooling == RankPooling ? "quorvane-ranking-test" : "quorvane-retrieval-test", n, 2 * n, 1,
+        2, pooling);
 
     // Attention and feed-forward outputs are zero and the layer norms identity, so every
     // token leaves the model as its own standardised vector and mean pooling sums the words.
@@ -123,7 +130,25 @@ bool write_retrieval_model(const BertVocab &vocab, const std::string &path, std:
     gguf.addTensor("blk.0.ffn_down.weight", GGML_TYPE_F32, { 2 * n, n });
     gguf.addTensor("blk.0.layer_output_norm.weight", GGML_TYPE_F32, { n }, ones);
     gguf.addTensor("blk.0.layer_output_norm.bias", GGML_TYPE_F32, { n });
+    if (pooling == RankPooling) {
+        // A reranker's head: one relevance score per text instead of an embedding.
+        gguf.setStrings("bert.classifier.output_labels", { "relevance" });
+        gguf.addTensor("cls.output.weight", GGML_TYPE_F32, { n, 1 }, ones);
+        gguf.addTensor("cls.output.bias", GGML_TYPE_F32, { 1 });
+    }
     return gguf.write(path, error);
+}
+
+} // namespace
+
+bool write_retrieval_model(const BertVocab &vocab, const std::string &path, std::string &error)
+{
+    return write_bag_of_words_model(vocab, MeanPooling, path, error);
+}
+
+bool write_ranking_model(const BertVocab &vocab, const std::string &path, std::string &error)
+{
+    return write_bag_of_words_model(vocab, RankPooling, path, error);
 }
 
 bool write_embed_small_shape(const BertVocab &vocab, const std::string &path, std::string &error)

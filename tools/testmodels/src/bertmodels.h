@@ -23,5 +23,8 @@ bool read_bert_vocab(const std::string &path, BertVocab &vocab, std::string &err
 // are close, unrelated texts are not and identical texts give cosine 1.
 bool write_retrieval_model(const BertVocab &vocab, const std::string &path, std::string &error);
 
+// The same model as a reranker (rank pooling): it gives one score per text, not an embedding.
+bool write_ranking_model(const BertVocab &vocab, const std::string &path, std::string &error);
+
 // Random weights in the size and layout of a small real embedding model, for benchmarks.
 bool write_embed_small_shape(const BertVocab &vocab, const std::string &path, std::string &error);

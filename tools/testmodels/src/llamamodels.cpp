@@ -10,12 +10,6 @@
 
 namespace {
 
-const char *const chatmlTemplate
-    = "{% for message in messages %}"
-      "{{ '<|im_start|>' + message['role'] + '\\n' + message['content'] + '<|im_end|>' + '\\n' }}"
-      "{% endfor %}"
-      "{% if add_generation_prompt %}{{ '<|im_start|>assistant\\n' }}{% endif %}";
-
 // llama.cpp's token types.
 enum TokenType { Normal = 1, Unknown = 2, Control = 3, Byte = 6 };
 
@@ -70,7 +64,8 @@ struct SpmVocab
 };
 
 void set_llama_keys(GgufWriter &gguf, const SpmVocab &vocab, const char *name, int width,
-    int feedForward, int layers, int heads, int kvHeads, float ropeBase)
+    int feedForward, int layers, int heads, int kvHeads, float ropeBase,
+    const std::string &chatTemplate = chatml_template())
 {
     gguf.setString("general.name", name);
     gguf.setU32("llama.context_length", 4096);
@@ -92,7 +87,7 @@ void set_llama_keys(GgufWriter &gguf, const SpmVocab &vocab, const char *name, i
     gguf.setU32("tokenizer.ggml.eos_token_id", endTokenId);
     gguf.setBool("tokenizer.ggml.add_bos_token", true);
     gguf.setBool("tokenizer.ggml.add_eos_token", false);
-    gguf.setString("tokenizer.chat_template", chatmlTemplate);
+    gguf.setString("tokenizer.chat_template", chatTemplate);
 }
 
 void ones(float *values, int64_t count)
@@ -101,6 +96,28 @@ void ones(float *values, int64_t count)
 }
 
 } // namespace
+
+std::string chatml_template()
+{
+    return "{% for message in messages %}"
+           "{{ '<|im_start|>' + message['role'] + '\\n' + message['content'] + '<|im_end|>' + "
+           "'\\n' }}"
+           "{% endfor %}"
+           "{% if add_generation_prompt %}{{ '<|im_start|>assistant\\n' }}{% endif %}";
+}
+
+std::string unknown_template()
+{
+    return "{% for message in messages %}"
+           "{{ '[[' + message['role'] + ']] ' + message['content'] + '\\n' }}"
+           "{% endfor %}"
+           "{% if add_generation_prompt %}{{ '[[assistant]] ' }}{% endif %}";
+}
+
+std::string broken_template()
+{
+    return "{% for message in messages %}{{ '[[' + message['role'] + ']] ' }";
+}
 
 const AnswerScript &answer_script()
 {
@@ -146,7 +163,8 @@ std::string script_text(const AnswerScript &script)
     return text;
 }
 
-bool write_answer_model(const AnswerScript &script, const std::string &path, std::string &error)
+bool write_answer_model(const AnswerScript &script, const std::string &path, std::string &error,
+    const std::string &chatTemplate)
 {
     const SpmVocab vocab(script);
     const int n = 64;
@@ -168,7 +186,7 @@ bool write_answer_model(const AnswerScript &script, const std::string &path, std
     next[steps] = script.loops ? vocab.ids.at(script.pieces[0]) : endTokenId;
 
     GgufWriter gguf("llama");
-    set_llama_keys(gguf, vocab, "quorvane-answer-test", n, 2 * n, 1, 4, 4, 10000.0f);
+    set_llama_keys(gguf, vocab, "quorvane-answer-test", n, 2 * n, 1, 4, 4, 10000.0f, chatTemplate);
 
     // Attention and feed-forward outputs are zero, so the logits depend on the last token only:
     // its one-hot state vector, RMS-normalised to 8, times 3.75 gives the next piece a logit of

@@ -47,6 +47,11 @@ bool write_test_models(const std::string &outdir, std::string &error)
         || !write_answer_model(answer_script(), dir + "answer.gguf", error)
         || !write_answer_model(answer_utf8_script(), dir + "answer-utf8.gguf", error)
         || !write_answer_model(answer_endless_script(), dir + "answer-endless.gguf", error)
+        || !write_ranking_model(vocab, dir + "ranking.gguf", error)
+        || !write_answer_model(
+            answer_script(), dir + "answer-unknown-template.gguf", error, unknown_template())
+        || !write_answer_model(
+            answer_script(), dir + "answer-broken-template.gguf", error, broken_template())
         || !write_text(dir + "answer.txt", script_text(answer_script()), error)
         || !write_text(dir + "answer-utf8.txt", script_text(answer_utf8_script()), error))
         return false;

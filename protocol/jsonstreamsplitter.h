@@ -13,7 +13,8 @@ class JsonStreamSplitter
 {
 public:
     // An incomplete value that grows past this is dropped, so a stream of garbage cannot
-    // exhaust memory.
+    // exhaust memory. The rest of the dropped value is still scanned, without being kept, so
+    // that reading resumes with whatever follows its end.
     static constexpr qsizetype MaxPendingBytes = qsizetype(64) * 1024 * 1024;
 
     explicit JsonStreamSplitter(qsizetype maxPendingBytes = MaxPendingBytes);
@@ -31,6 +32,7 @@ private:
     QByteArray m_value;
     QByteArray m_garbage;
     int m_depth = 0;
+    bool m_dropping = false;
     bool m_inString = false;
     bool m_escaped = false;
 };

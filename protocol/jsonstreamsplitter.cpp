@@ -20,7 +20,7 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
     QList<QByteArray> segments;
     const char *data = bytes.constData();
     const qsizetype size = bytes.size();
-    qsizetype valueStart = m_depth > 0 ? 0 : -1;
+    qsizetype valueStart = m_depth > 0 && !m_dropping ? 0 : -1;
 
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
@@ -52,20 +52,25 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             ++m_depth;
         } else if (c == '}' || c == ']') {
             if (--m_depth == 0) {
-                m_value.append(data + valueStart, i + 1 - valueStart);
-                segments.append(m_value);
+                if (!m_dropping) {
+                    m_value.append(data + valueStart, i + 1 - valueStart);
+                    segments.append(m_value);
+                }
                 resetValue();
                 valueStart = -1;
             }
         }
     }
 
-    if (m_depth > 0) {
+    if (m_depth > 0 && !m_dropping) {
         m_value.append(data + valueStart, size - valueStart);
         if (m_value.size() > m_maxPending) {
             qWarning() << "Dropping an incomplete message of" << m_value.size()
                        << "bytes: no end found within the size limit";
-            resetValue();
+            // Its bytes go, but where it ends still counts: what follows is read afresh.
+            m_value.clear();
+            m_value.squeeze();
+            m_dropping = true;
         }
     }
     // Garbage is not held over: a later read cannot make it a message.
@@ -85,6 +90,7 @@ void JsonStreamSplitter::resetValue()
 {
     m_value.clear();
     m_depth = 0;
+    m_dropping = false;
     m_inString = false;
     m_escaped = false;
 }

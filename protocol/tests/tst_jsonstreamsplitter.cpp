@@ -12,7 +12,8 @@ private slots:
     void splitsReads_data();
     void splitsReads();
     void everyCutOfTheStreamGivesTheSameMessages();
-    void dropsAnOversizedIncompleteValue();
+    void resumesAfterADroppedValue_data();
+    void resumesAfterADroppedValue();
 };
 
 void tst_JsonStreamSplitter::splitsReads_data()
@@ -83,14 +84,39 @@ void tst_JsonStreamSplitter::everyCutOfTheStreamGivesTheSameMessages()
     }
 }
 
-void tst_JsonStreamSplitter::dropsAnOversizedIncompleteValue()
+void tst_JsonStreamSplitter::resumesAfterADroppedValue_data()
 {
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<Segments>("expected");
+
+    // The limit is 16 bytes: the first read of each row already overflows it.
+    QTest::newRow("end of the string and a message in one read")
+        << QList<QByteArray>{R"({"text":"0123456789abcdef)", R"(ghij"}{"type":"ACK"})"}
+        << Segments{R"({"type":"ACK"})"};
+    QTest::newRow("braces and quotes inside the dropped string")
+        << QList<QByteArray>{R"({"text":"0123456789abcdef)", R"(} {"type":"ACK"} {)",
+               R"("}  {"type":"ACK"})"}
+        << Segments{R"({"type":"ACK"})"};
+    QTest::newRow("nested value ends over several reads")
+        << QList<QByteArray>{R"({"a":[{"b":"0123456789abcdef"},)", R"({"c":1})", R"(]})",
+               R"( {"index":1,"type":"DELACK"})"}
+        << Segments{R"({"index":1,"type":"DELACK"})"};
+}
+
+void tst_JsonStreamSplitter::resumesAfterADroppedValue()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(Segments, expected);
+
     JsonStreamSplitter splitter(16);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Dropping an incomplete message"));
-    QVERIFY(splitter.feed(R"({"text":"0123456789abcdef)").isEmpty());
+    Segments got = splitter.feed(reads.first());
+    QVERIFY(got.isEmpty());
     QCOMPARE(splitter.pendingSize(), 0);
-    // What follows is read afresh.
-    QCOMPARE(splitter.feed(R"( {"type":"ACK"})"), Segments{R"({"type":"ACK"})"});
+    for (qsizetype i = 1; i < reads.size(); ++i)
+        got += splitter.feed(reads[i]);
+    QCOMPARE(got, expected);
+    QCOMPARE(splitter.pendingSize(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_JsonStreamSplitter)
