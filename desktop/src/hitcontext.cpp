@@ -1,5 +1,7 @@
 #include "hitcontext.h"
 
+#include <QList>
+
 namespace {
 
 const QChar lineBreak(0x23CE);
@@ -13,20 +15,26 @@ int rawLength(const QString &text)
     return int(text.size() + text.count(lineBreak));
 }
 
-// Where the hit lies in a context that holds the search text more than once: the place with a
-// full context on one side.
-int hitPosition(const QString &context, const QString &searchString)
+// Where the hit lies in a context that holds the search text more than once. QtPdf cuts the
+// context at the last match, which is the hit only by luck. The hit is the match with a full
+// context on one side; where the page is too short for either, the context starts at the page's
+// start, so the hits before it on its page come first.
+int hitPosition(const QString &context, const QString &searchString, int indexOnPage)
 {
-    int first = -1;
+    QList<int> matches;
     for (int at = context.indexOf(searchString, 0, Qt::CaseInsensitive); at >= 0;
-         at = context.indexOf(searchString, at + 1, Qt::CaseInsensitive)) {
-        if (first < 0)
-            first = at;
+         at = context.indexOf(searchString, at + 1, Qt::CaseInsensitive))
+        matches.append(at);
+    if (matches.isEmpty())
+        return -1;
+    for (int at : std::as_const(matches)) {
         if (rawLength(context.left(at)) == contextChars
             || rawLength(context.mid(at + searchString.size())) == contextChars)
             return at;
     }
-    return first;
+    if (indexOnPage >= 0 && indexOnPage < matches.size())
+        return matches.at(indexOnPage);
+    return matches.first();
 }
 
 // ASCII read with the wrong byte order: the letter in the high byte, zero in the low one.
@@ -60,16 +68,18 @@ QString cleaned(QString text)
 
 } // namespace
 
-HitContext mendHitContext(const QString &before, const QString &after, const QString &searchString)
+HitContext mendHitContext(
+    const QString &before, const QString &after, const QString &searchString, int indexOnPage)
 {
+    if (searchString.isEmpty())
+        return { cleaned(before), cleaned(after) };
     // QtPdf's split when it did not find the search text with its letter case: the whole context
     // before, and the context past the length of the search text less one after.
-    if (!searchString.isEmpty() && after == before.mid(searchString.size() - 1)) {
-        const QString context = cleaned(before);
-        const int at = hitPosition(context, searchString);
-        if (at < 0)
-            return { context, QString() };
-        return { context.left(at), context.mid(at + searchString.size()) };
-    }
-    return { cleaned(before), cleaned(after) };
+    const bool unsplit = after == before.mid(searchString.size() - 1);
+    const QString context
+        = unsplit ? cleaned(before) : cleaned(before) + searchString + cleaned(after);
+    const int at = hitPosition(context, searchString, indexOnPage);
+    if (at < 0)
+        return { context, QString() };
+    return { context.left(at), context.mid(at + searchString.size()) };
 }

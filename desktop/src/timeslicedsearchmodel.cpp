@@ -109,7 +109,8 @@ QVariant TimeSlicedSearchModel::data(const QModelIndex &index, int role) const
     if (!index.isValid())
         return {};
     const HitContext context = mendHitContext(QPdfSearchModel::data(index, before).toString(),
-        QPdfSearchModel::data(index, after).toString(), searchString());
+        QPdfSearchModel::data(index, after).toString(), searchString(),
+        QPdfSearchModel::data(index, int(Role::IndexOnPage)).toInt());
     return role == before ? context.before : context.after;
 }
 

@@ -194,12 +194,14 @@ Rectangle {
                             color: CustomColors.plainWhite
                         }
                         Text {
+                            id: pageLabel
                             objectName: "pageLabel"
                             visible: resultRow.isResult
                             text: "Page " + (resultRow.pageNumber + 1) + ": "
                             color: CustomColors.plainWhite
                         }
                         Text {
+                            id: leadingDots
                             visible: resultRow.isResult
                             text: "..."
                             color: CustomColors.plainWhite
@@ -207,11 +209,18 @@ Rectangle {
                         Text {
                             objectName: "contextBeforeLabel"
                             visible: resultRow.isResult
+                            // A long text before the hit would push the hit out of the row: it
+                            // gives way from its start, so the hit stays in sight.
+                            width: Math.min(implicitWidth, Math.max(0, (resultRow.treeView.width
+                                - pageLabel.width - 2 * leadingDots.width
+                                - searchStringLabel.width) / 2))
+                            elide: Text.ElideLeft
                             text: resultRow.flattened(resultRow.contextBefore)
                             textFormat: Text.PlainText
                             color: CustomColors.plainWhite
                         }
                         Text {
+                            id: searchStringLabel
                             objectName: "searchStringLabel"
                             visible: resultRow.isResult
                             text: resultRow.searchString
