@@ -7,6 +7,7 @@
 #include <log.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -201,6 +202,12 @@ Retrieval::Retrieval(const char *modelPath)
     parsed.n_parallel = int32_t(llama_max_parallel_sequences());
     parsed.kv_unified = true;
     parsed.load_progress_callback = silentProgress;
+    // The answer model computes with the library's default thread count on the same worker
+    // thread; an OpenMP team of another size there slows every generated token several times.
+    if (!std::getenv("LLAMA_ARG_THREADS")) {
+        parsed.cpuparams.n_threads = GGML_DEFAULT_N_THREADS;
+        parsed.cpuparams_batch.n_threads = GGML_DEFAULT_N_THREADS;
+    }
     params = std::move(parsed);
 
     problem = modelPathProblem(pathCopy);
