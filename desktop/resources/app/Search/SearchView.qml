@@ -202,11 +202,13 @@ Rectangle {
                         }
                         Text {
                             id: leadingDots
-                            visible: resultRow.isResult
+                            // A cut text before the hit begins with its own ellipsis.
+                            visible: resultRow.isResult && !contextBeforeLabel.truncated
                             text: "..."
                             color: CustomColors.plainWhite
                         }
                         Text {
+                            id: contextBeforeLabel
                             objectName: "contextBeforeLabel"
                             visible: resultRow.isResult
                             // A long text before the hit would push the hit out of the row: it
@@ -215,6 +217,8 @@ Rectangle {
                                 - pageLabel.width - 2 * leadingDots.width
                                 - searchStringLabel.width) / 2))
                             elide: Text.ElideLeft
+                            // An elided text is narrower than its room: it keeps to the hit.
+                            horizontalAlignment: Text.AlignRight
                             text: resultRow.flattened(resultRow.contextBefore)
                             textFormat: Text.PlainText
                             color: CustomColors.plainWhite
