@@ -104,7 +104,8 @@ bool measure(const QString &answerModel, const QString &retrievalModel, int want
 int promptTokens(const std::string &answerModel)
 {
     struct FirstPiece
-    { };
+    {
+    };
     LlamaBackend backend;
     backend.loadModel(answerModel, 0.05f, 0.7f);
     int fewest = -1;
@@ -114,8 +115,7 @@ int promptTokens(const std::string &answerModel)
             backend.generate({ { "system", OrchestratorCore::systemText(skill, std::string()) },
                                  { "user", Question } },
                 true, [](const std::string &) { throw FirstPiece {}; });
-        } catch (const FirstPiece &) {
-        }
+        } catch (const FirstPiece &) { }
         // The history now holds the prompt and the one token generated after it.
         const int tokens = int(backend.history().size() - before) - 1;
         fewest = fewest < 0 ? tokens : std::min(fewest, tokens);
