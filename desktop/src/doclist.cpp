@@ -289,7 +289,8 @@ void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
         return;
     }
     takeScrivexOutput(m_pdfProcess->readAllStandardOutput(), false);
-    m_pdfProcess->readAllStandardError();
+    // Its last lines may still be unread; they can name the pages it lost.
+    m_scrivexErrors += m_pdfProcess->readAllStandardError();
     Doc *doc = m_ingestQueue.current();
     // scrivex's exit codes: 0 done, 4 some pages damaged and the readable ones printed.
     constexpr int DamagedPages = 4;
