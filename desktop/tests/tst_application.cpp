@@ -146,7 +146,6 @@ void tst_Application::mainWindowOpensOnTheFirstView()
     QCOMPARE(socket->property("url").toUrl(), QUrl(QStringLiteral("ws://127.0.0.1:9/connection")));
     QCOMPARE(chat->llmClient()->qmlSocket(), socket);
 
-    QTest::qWait(300);
     saveScreenshot(window, QStringLiteral("startup"));
 }
 

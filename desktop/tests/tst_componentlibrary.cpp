@@ -224,8 +224,8 @@ void tst_ComponentLibrary::iconTintPaintsTheShapeInOneColour()
     QCOMPARE(icons.size(), 2);
     QTRY_COMPARE(icons.at(0)->property("status").toInt(), 1);
     QTRY_COMPARE(icons.at(0)->width(), 64.0);
-    QTest::qWait(100);
 
+    // The grab renders the scene as it stands, the tint's layer included.
     const QImage image
         = UiTestEnvironment::saveScreenshot(window.get(), QStringLiteral("icon-tint"));
     const QColor background(QStringLiteral("#09101A"));
@@ -431,7 +431,6 @@ Column {
         ++loaded;
     }
     QCOMPARE(loaded, 26 + 2); // the set, and the back and options buttons
-    QTest::qWait(700);
     const QImage image
         = UiTestEnvironment::saveScreenshot(window.get(), QStringLiteral("component-library"));
     QVERIFY(!image.isNull());
