@@ -105,6 +105,22 @@ QList<qint64> childProcesses(qint64 pid)
     return children;
 }
 
+// The files of the build tree that the process has mapped: libraries, plugins, models.
+QStringList buildFilesMapped(qint64 pid)
+{
+    QStringList found;
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return { QStringLiteral("(no maps of process %1)").arg(pid) };
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const qsizetype path = line.indexOf('/');
+        if (path >= 0 && line.mid(path).startsWith(QFile::encodeName(BuildDir + '/')))
+            found.append(QString::fromLocal8Bit(line.mid(path)));
+    }
+    found.removeDuplicates();
+    return found;
+}
+
 bool isRunning(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -230,11 +246,12 @@ void tst_Install::installedProgramShowsItsWindow()
     // Nowhere to connect online: the window must show without the service.
     environment.insert(QStringLiteral("QUORVANE_SERVICE_URL"), "ws://127.0.0.1:9/connection");
 
-    // Local mode on the generated models, so the program starts the server installed beside it.
+    // Local mode on copies of the generated models, so the program starts the server installed
+    // beside it and nothing it maps comes from the build tree.
     const QString models = home.filePath(QStringLiteral("models"));
     QDir().mkpath(models);
     for (const char *name : { "answer.gguf", "retrieval.gguf" }) {
-        QVERIFY(QFile::link(
+        QVERIFY(QFile::copy(
             OraculdServer::model(QLatin1String(name)), QDir(models).filePath(QLatin1String(name))));
     }
     {
@@ -303,6 +320,11 @@ void tst_Install::installedProgramShowsItsWindow()
             },
             30000),
         "the installed program did not start the installed oraculd");
+    QCOMPARE(buildFilesMapped(pid), QStringList());
+    // Once the server listens it has loaded its libraries and both models.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFileInfo::exists(home.filePath(QStringLiteral("tmp/MySocket"))), 30000);
+    QCOMPARE(buildFilesMapped(serverPid), QStringList());
 
     program.terminate();
     QVERIFY(program.waitForFinished(20000));
