@@ -437,8 +437,7 @@ void tst_LLMClient::tellsWhenTheServerEnds()
         if (how == QLatin1String("crash")) {
             QVERIFY(process->processId() > 0); // kill(0) would hit our own process group
             ::kill(pid_t(process->processId()), SIGKILL);
-        }
-        else
+        } else
             client.setLocal(false);
     }
     QTRY_COMPARE_WITH_TIMEOUT(process->state(), QProcess::NotRunning, 30000);

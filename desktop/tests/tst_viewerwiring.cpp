@@ -2,12 +2,12 @@
 #include "chat.h"
 #include "chatlist.h"
 #include "combinedsearchmodel.h"
+#include "demoprogram.h"
 #include "doc.h"
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
 #include "message.h"
-#include "demoprogram.h"
 #include "user.h"
 
 #include "testpdf.h"
@@ -211,8 +211,7 @@ void tst_ViewerWiring::ask(const QString &question)
     // The answer's bubble bounces in, and the list scrolls it into view.
     QQuickItem *list = findItem(currentView(), QStringLiteral("openedChatList"));
     QTRY_VERIFY_WITH_TIMEOUT(row(list, messages->count() - 1)
-            && row(list, messages->count() - 1)->x() == 0.0
-            && !list->property("moving").toBool(),
+            && row(list, messages->count() - 1)->x() == 0.0 && !list->property("moving").toBool(),
         10000);
 }
 
@@ -222,8 +221,8 @@ QQuickItem *tst_ViewerWiring::firstReference(int answerRow)
     if (!list)
         return nullptr;
     // An older answer may have scrolled out of the list.
-    QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, answerRow),
-        Q_ARG(int, 4 /* ListView.Contain */));
+    QMetaObject::invokeMethod(
+        list, "positionViewAtIndex", Q_ARG(int, answerRow), Q_ARG(int, 4 /* ListView.Contain */));
     QQuickItem *delegate = nullptr;
     if (!QTest::qWaitFor([&] { return (delegate = row(list, answerRow)) != nullptr; }, 5000))
         return nullptr;
@@ -567,7 +566,8 @@ void tst_ViewerWiring::changedFileShowsTheDocumentAsListed()
     QVERIFY(DocDrop::dropUrls(
         window, findItem(currentView(), QStringLiteral("docListView")), { QUrl(url) }));
     QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 1, 60000);
-    QPdfDocument *listed = docs->data(docs->index(0), DocList::DocObjectRole).value<Doc *>()->pdfDocument();
+    QPdfDocument *listed
+        = docs->data(docs->index(0), DocList::DocObjectRole).value<Doc *>()->pdfDocument();
 
     // Changed behind the program's back, the file keeping its inode where it stays.
     QFile file(path);

@@ -57,7 +57,7 @@ Rectangle {
 
         Timer {
             id: refNoticeTimer
-            interval: 6000
+            interval: 5000
             onTriggered: refNotice.visible = false
         }
 
