@@ -325,7 +325,7 @@ void tst_ViewerWiring::doubleClickOpensTheViewerWithoutHighlight()
     countBlue(shot, QRect(), &inside, &outside);
     QCOMPARE(outside, 0);
 
-    // The viewer reads the links from the file the document list names: the link of page 0
+    // The viewer reads the links from the bytes the document list read: the link of page 0
     // is underlined in red.
     const int red = redUnderLink(shot);
     QVERIFY2(red >= inViewer(0, harbourLink).width() * 0.9, qPrintable(QString::number(red)));
