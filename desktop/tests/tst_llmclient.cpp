@@ -168,6 +168,7 @@ private slots:
     void switchingOffWhileStartingEndsTheServer();
     void switchingOffAndOnAgainKeepsTheNewRun_data();
     void switchingOffAndOnAgainKeepsTheNewRun();
+    void runBeingStoppedTakesNothingAndTheNextIsOnItsWay();
     void connectionIsRetriedEvery500Ms();
     void switchingOffKillsAStubbornServer3000MsAfterTheTerminate();
     void stopServerEndsTheServer_data();
@@ -509,6 +510,46 @@ void tst_LLMClient::switchingOffAndOnAgainKeepsTheNewRun()
         process->kill();
         process->waitForFinished();
     }
+}
+
+void tst_LLMClient::runBeingStoppedTakesNothingAndTheNextIsOnItsWay()
+{
+    LLMClient client;
+    QSignalSpy received(&client, &LLMClient::messageReceived);
+    startServerRun(client, received, false);
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *process = processOf(client);
+    QSignalSpy connected(&client, &LLMClient::serverConnected);
+    // Sampled at every step of the old run's end and the new run's start, and just after each.
+    QList<bool> onItsWay;
+    connect(process, &QProcess::stateChanged, this, [&] {
+        onItsWay.append(client.isServerStarting());
+        QMetaObject::invokeMethod(
+            this, [&] { onItsWay.append(client.isServerStarting()); }, Qt::QueuedConnection);
+    });
+
+    client.setLocal(false);
+    client.setLocal(true);
+    // The old socket is still open, but what goes there now would be lost.
+    QCOMPARE(socketOf(client)->state(), QLocalSocket::ConnectedState);
+    QVERIFY(!client.isServerConnected());
+    QVERIFY(client.isServerStarting());
+    const int before = received.size();
+    client.sendLocal({ { QStringLiteral("type"), QStringLiteral("delete") },
+        { QStringLiteral("doc"), QStringLiteral("file:///none.pdf") },
+        { QStringLiteral("index"), 3 } });
+
+    QVERIFY(connected.wait(30000));
+    disconnect(process, &QProcess::stateChanged, this, nullptr);
+    QVERIFY(client.isServerConnected());
+    QVERIFY(!client.isServerStarting());
+    QVERIFY(onItsWay.size() >= 4);
+    // Sampled at Running, once the new run is up, the socket is not connected yet either.
+    QVERIFY2(!onItsWay.contains(false), qPrintable(QString::number(onItsWay.indexOf(false))));
+    // Nothing came back for the delete: only the new run's greeting.
+    waitForGreeting(client, received, 2);
+    QCOMPARE(indexOfType(received, QStringLiteral("DELACK"), before), -1);
 }
 
 void tst_LLMClient::connectionIsRetriedEvery500Ms()
