@@ -243,8 +243,27 @@ QList<QQuickItem *> tst_ChatView::referenceButtons(int index) const
 
 void tst_ChatView::settle()
 {
-    // New bubbles bounce in from the middle for 1.5 s.
-    QTest::qWait(1800);
+    // The stack's transition to the chat view, then the bubbles: new ones bounce in from the
+    // middle, and the list scrolls the newest into view.
+    QObject *stack = findObject(window, QStringLiteral("mainStack"));
+    QVERIFY(stack);
+    QTRY_VERIFY_WITH_TIMEOUT(!stack->property("busy").toBool(), 10000);
+    if (!list)
+        return;
+    const auto atRest = [this] {
+        if (list->property("moving").toBool())
+            return false;
+        for (int i = 0; i < messages->count(); ++i) {
+            const QQuickItem *item = row(i);
+            if (!item)
+                continue;
+            const qreal place = messages->at(i)->userID() == 0 ? list->width() - item->width() : 0;
+            if (item->x() != place)
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(atRest(), 10000);
 }
 
 void tst_ChatView::nothingIsSentWhileAnAnswerIsPending()
