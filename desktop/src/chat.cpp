@@ -337,10 +337,8 @@ void Chat::onOnlineStatusChanged()
 
 bool Chat::backEndOpen(bool local) const
 {
-    if (local) {
-        const auto *socket = m_llmClient->findChild<QLocalSocket *>();
-        return socket && socket->state() == QLocalSocket::ConnectedState;
-    }
+    if (local)
+        return m_llmClient->isServerConnected();
     const QObject *item = m_llmClient->qmlSocket();
     return item && item->property("status").toInt() == LLMClient::Open;
 }

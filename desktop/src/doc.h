@@ -1,15 +1,19 @@
 #ifndef DOC_H
 #define DOC_H
 
+#include <QByteArray>
 #include <QModelIndex>
 #include <QObject>
 #include <QString>
 
+class QBuffer;
 class QPdfDocument;
 class QPdfSearchModel;
 
 // One PDF of the document list, with its loaded document and the search model over it. Both go
 // with the Doc: the list frees a removed Doc only after telling the viewer and the search.
+// The file is read once, when the Doc is made: the document, its search and the viewer work on
+// those bytes, so a file changed or removed on disk afterwards cannot reach them.
 class Doc : public QObject
 {
     Q_OBJECT
@@ -22,6 +26,16 @@ public:
     Q_ENUM(Status)
 
     Doc(const QString &path, QObject *parent);
+    // A document whose file was read already.
+    Doc(const QString &path, const QByteArray &contents, QObject *parent);
+
+    // The bytes of the file as it was read: what the document shows.
+    QByteArray contents() const;
+    // A fingerprint of those bytes, to tell whether the file still holds them.
+    QByteArray digest() const;
+    static QByteArray digestOf(const QByteArray &contents);
+    // The whole content of a regular file, or an empty array (a missing file, a folder, a pipe).
+    static QByteArray readFile(const QString &localPath);
 
     QString path() const;
     QString name() const;
@@ -43,6 +57,8 @@ private:
     QString m_name;
     QString m_path;
     Status m_stat = NEW;
+    QByteArray m_contents;
+    QBuffer *m_source = nullptr;
     QPdfDocument *m_pdfDocument = nullptr;
     QPdfSearchModel *m_pdfSearchModel = nullptr;
 };

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
+#include <QUrl>
 
 #include <cmath>
 
@@ -141,8 +142,38 @@ void DocList::highlightRef(Chunk chk)
 {
     Doc *doc = m_rowsByPath.value(chk.doc());
     if (!doc)
+        doc = reopenDeparted(chk.doc());
+    if (!doc) {
+        const QUrl url(chk.doc());
+        qDebug() << "The referenced document is no longer listed:" << chk.doc();
+        emit referenceUnlisted(url.isLocalFile() ? url.fileName() : chk.doc());
         return;
+    }
     emit highlightPdfRef(doc->pdfDocument(), doc->name(), chk);
+}
+
+void DocList::rememberDeparted(const Doc *doc)
+{
+    if (doc->pageCount() > 0)
+        m_departedDigests.insert(doc->path(), doc->digest());
+}
+
+Doc *DocList::reopenDeparted(const QString &path)
+{
+    const auto departed = m_departedDigests.constFind(path);
+    if (departed == m_departedDigests.constEnd())
+        return nullptr;
+    const QByteArray contents = Doc::readFile(QUrl(path).toLocalFile());
+    if (Doc::digestOf(contents) != departed.value())
+        return nullptr;
+    if (m_reopened && m_reopened->path() == path)
+        return m_reopened;
+    // One departed document is kept at a time; the one before goes once the viewer, about to
+    // show the new one, has let go of it.
+    if (m_reopened)
+        m_reopened->deleteLater();
+    m_reopened = new Doc(path, contents, this);
+    return m_reopened;
 }
 
 void DocList::delData(int index)
@@ -157,6 +188,7 @@ void DocList::delData(int index)
         m_rowsByPath.remove(path);
     m_rows.removeAt(index);
     forget(doc);
+    rememberDeparted(doc);
     endRemoveRows();
     emit docDeleted(path);
     emit closeDoc(pdfDocument);
@@ -171,8 +203,10 @@ void DocList::clearDocs()
     beginRemoveRows(QModelIndex(), 0, m_rows.size() - 1);
     emit closeDocs();
     const QList<Doc *> removed = m_rows;
-    for (Doc *doc : removed)
+    for (Doc *doc : removed) {
         forget(doc);
+        rememberDeparted(doc);
+    }
     m_rowsByPath.clear();
     m_rows.clear();
     endRemoveRows();
@@ -437,6 +471,7 @@ void DocList::finishIngestion()
         for (Doc *doc : ingested) {
             m_rows.append(doc);
             m_rowsByPath.insert(doc->path(), doc);
+            m_departedDigests.remove(doc->path());
         }
         endInsertRows();
     }

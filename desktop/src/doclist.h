@@ -85,6 +85,8 @@ signals:
     void closeDoc(const QPdfDocument *doc);
     void closeDocs();
     void highlightPdfRef(QPdfDocument *document, QString fileName, Chunk chk);
+    // A reference to a document that is not listed and cannot be shown as it was listed.
+    void referenceUnlisted(QString fileName);
     void searchStringChanged(QString searchString);
     void pdfSearchResultsAdded(Doc *doc, QModelIndex parent, int first, int last);
 
@@ -102,6 +104,8 @@ private:
     void failCurrentDocument(const char *reason);
     void reportLostPages(const Doc *doc) const;
     void forget(Doc *doc);
+    void rememberDeparted(const Doc *doc);
+    Doc *reopenDeparted(const QString &path);
     void dropPendingChunks();
     void finishIngestion();
     int progressFor(int pages, int entriesDone) const;
@@ -115,6 +119,10 @@ private:
     QJsonArray m_pendingChunks;
     int m_chunksSent = 0;
     QString m_searchText;
+    // What the documents that left the list held, by path: one of them is shown again for a
+    // reference only while its file still holds exactly those bytes.
+    QHash<QString, QByteArray> m_departedDigests;
+    Doc *m_reopened = nullptr;
 
     JsonStreamSplitter m_scrivexOutput;
     QTimer *m_scrivexWatchdog = nullptr;

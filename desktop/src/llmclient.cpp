@@ -57,10 +57,13 @@ LLMClient::LLMClient(QObject *parent)
     serverProcess->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 #endif
 
+    // Coarse timers may fire up to 5 % early; these delays are the least the server is given.
+    m_retryTimer->setTimerType(Qt::PreciseTimer);
     m_retryTimer->setSingleShot(true);
     m_retryTimer->setInterval(RetryMs);
     connect(m_retryTimer, &QTimer::timeout, this, &LLMClient::connectToServer);
 
+    m_killTimer->setTimerType(Qt::PreciseTimer);
     m_killTimer->setSingleShot(true);
     m_killTimer->setInterval(KillDelayMs);
     connect(m_killTimer, &QTimer::timeout, this, [this] {
@@ -145,7 +148,7 @@ void LLMClient::stopServer()
 
 void LLMClient::sendLocal(const QJsonObject &message)
 {
-    if (localSocket->state() != QLocalSocket::ConnectedState)
+    if (!isServerConnected())
         return;
     localSocket->write(QJsonDocument(message).toJson(QJsonDocument::Compact));
     localSocket->flush();
@@ -186,12 +189,15 @@ QObject *LLMClient::qmlSocket() const
 
 bool LLMClient::isServerConnected() const
 {
-    return localSocket->state() == QLocalSocket::ConnectedState;
+    // A run that is being stopped answers nothing more.
+    return localSocket->state() == QLocalSocket::ConnectedState && !m_stopping;
 }
 
 bool LLMClient::isServerStarting() const
 {
-    return m_local && serverProcess->state() != QProcess::NotRunning && !isServerConnected();
+    if (!m_local || isServerConnected())
+        return false;
+    return serverProcess->state() != QProcess::NotRunning || m_restartPending;
 }
 
 QString LLMClient::serverProgramPath()
@@ -224,7 +230,11 @@ void LLMClient::scheduleConnect()
 
 void LLMClient::onReadyRead()
 {
-    const QList<QByteArray> messages = m_splitter->feed(localSocket->readAll());
+    const QByteArray bytes = localSocket->readAll();
+    // What a run that is being stopped still writes belongs to questions already given up.
+    if (m_stopping)
+        return;
+    const QList<QByteArray> messages = m_splitter->feed(bytes);
     for (const QByteArray &message : messages)
         emit messageReceived(message);
 }
@@ -247,20 +257,21 @@ void LLMClient::onProcessStateChanged(QProcess::ProcessState state)
         m_retryTimer->stop();
         m_killTimer->stop();
         // Replies the server wrote before it ended are delivered before its end is told.
-        if (localSocket->state() == QLocalSocket::ConnectedState) {
+        if (localSocket->state() == QLocalSocket::ConnectedState && !m_stopping) {
             while (localSocket->waitForReadyRead(0)) { }
         }
         localSocket->abort();
         *m_splitter = JsonStreamSplitter();
-        const bool restart = m_restartPending;
-        const bool unexpected = m_local && !m_stopping && !restart;
+        const bool unexpected = m_local && !m_stopping && !m_restartPending;
         m_stopping = false;
-        m_restartPending = false;
         // QProcess is still taking the old run down while it reports the state: a new start, or
-        // a receiver that starts one, must wait until it is done.
+        // a receiver that starts one, must wait until it is done. Until then the restart stays
+        // pending, so that a question asked meanwhile waits for the new run.
         QMetaObject::invokeMethod(
             this,
-            [this, restart, unexpected] {
+            [this, unexpected] {
+                const bool restart = m_restartPending;
+                m_restartPending = false;
                 if (restart && m_local)
                     startServer();
                 else if (unexpected)

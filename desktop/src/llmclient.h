@@ -52,8 +52,9 @@ public:
     void setQmlSocket(QObject *qmlSocket);
     QObject *qmlSocket() const;
 
-    // The server takes messages once its socket is connected; before that, while the process
-    // starts or loads its models, it is on its way.
+    // The server takes messages once its socket is connected, until it is asked to stop; while
+    // the process starts or loads its models, or a stopped run still makes way for the next
+    // one, it is on its way.
     bool isServerConnected() const;
     bool isServerStarting() const;
 

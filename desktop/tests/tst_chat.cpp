@@ -115,6 +115,34 @@ QJsonObject source(const QString &doc, int page)
             { QStringLiteral("height"), 4 } } } };
 }
 
+// One round trip through the online service: once the empty batch sent now is acknowledged,
+// everything the chat sent before it has reached the service, and every reply the service sent
+// before its acknowledgement has been handled by the chat (one socket keeps the order).
+bool roundTrip(Chat &chat, const Online &online)
+{
+    QSignalSpy replies(online.socket, SIGNAL(textMessageReceived(QString)));
+    chat.llmClient()->sendOnline({ { QStringLiteral("type"), QStringLiteral("chunks") },
+        { QStringLiteral("chunks"), QJsonArray() } });
+    return QTest::qWaitFor(
+        [&] {
+            for (const QList<QVariant> &args : std::as_const(replies)) {
+                const QJsonObject object
+                    = QJsonDocument::fromJson(args.first().toString().toUtf8()).object();
+                if (object.value(QStringLiteral("type")).toString() == QLatin1String("ACK"))
+                    return true;
+            }
+            return false;
+        },
+        10000);
+}
+
+QString answerSentence()
+{
+    QFile answer(QDir(modelsDir()).filePath(QStringLiteral("answer.txt")));
+    return answer.open(QIODevice::ReadOnly) ? QString::fromUtf8(answer.readAll()).trimmed()
+                                            : QString();
+}
+
 } // namespace
 
 class tst_Chat : public QObject
@@ -151,6 +179,8 @@ private slots:
     void repliesOfTheOtherBackEndAreDropped();
     void emptyReplyEndsTheAnswer();
     void questionWaitsForTheLoadingServer();
+    void questionRightAfterAModeSwitchIsAnswered_data();
+    void questionRightAfterAModeSwitchIsAnswered();
     void unreachableBackEndSaysSo_data();
     void unreachableBackEndSaysSo();
     void deleteBusyPaneComesDown_data();
@@ -417,7 +447,7 @@ void tst_Chat::modeSwitches()
     chat.setLocalAI(false);
     QTRY_COMPARE_WITH_TIMEOUT(serverProcess(chat)->state(), QProcess::NotRunning, 10000);
     QCOMPARE(stored(QStringLiteral("localAI")).toBool(), false);
-    QTest::qWait(200);
+    QVERIFY(roundTrip(chat, online));
     QCOMPARE(online.service.received(QStringLiteral("delall")).size(), 1);
 
     // Writing the current mode only asks the client again; nothing is stored or signalled.
@@ -447,7 +477,7 @@ void tst_Chat::questionsByMode()
     QCOMPARE(conversation(chat)->at(4)->userID(), 1);
 
     QVERIFY(online.service.waitForReceived(QStringLiteral("query"), 1));
-    QTest::qWait(100);
+    QVERIFY(roundTrip(chat, online));
     const QStringList queries = online.service.received(QStringLiteral("query"));
     QCOMPARE(queries.size(), 1);
     const QJsonObject query = QJsonDocument::fromJson(queries.first().toUtf8()).object();
@@ -617,7 +647,7 @@ void tst_Chat::deleteAcksMatchThePathSent()
     chat.messageReceived(reply("DELACK"));
     QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
     QVERIFY(online.service.waitForReceived(QStringLiteral("delete"), 3));
-    QTest::qWait(200);
+    QVERIFY(roundTrip(chat, online));
     QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
 
     // A row outside the list has no document: nothing is sent and no busy pane is asked for,
@@ -625,7 +655,7 @@ void tst_Chat::deleteAcksMatchThePathSent()
     chat.delDoc(5);
     chat.delDoc(-1);
     QCOMPARE(triggered.size(), 3);
-    QTest::qWait(200);
+    QVERIFY(roundTrip(chat, online));
     QCOMPARE(online.service.received(QStringLiteral("delete")).size(), 3);
     chat.messageReceived(reply("DELACK", "index", 0));
     QCOMPARE(names(chat), QStringList { QStringLiteral("two.pdf") });
@@ -790,13 +820,15 @@ void tst_Chat::repliesOfTheOtherBackEndAreDropped()
     QCOMPARE(kept.size(), askedLocal ? 2 : 1);
     QVERIFY(!chat.isWaitingMsg());
 
-    // Until the service has sent all it had to say (the local server: for a while).
-    if (askedLocal)
-        QTest::qWait(800);
-    else
+    // Until the back end no longer asked has said all it had to say: the local server until it
+    // has ended, the service until its references have reached the chat.
+    if (askedLocal) {
+        QTRY_COMPARE_WITH_TIMEOUT(serverProcess(chat)->state(), QProcess::NotRunning, 10000);
+    } else {
         QTRY_VERIFY_WITH_TIMEOUT(
             online.service.log().last().contains(QLatin1String("ANSREFS")), 10000);
-    QTest::qWait(100);
+        QVERIFY(roundTrip(chat, online));
+    }
     QCOMPARE(contents(chat), kept);
     QVERIFY(!chat.isWaitingMsg());
 
@@ -844,6 +876,36 @@ void tst_Chat::questionWaitsForTheLoadingServer()
     QFile answer(QDir(modelsDir()).filePath(QStringLiteral("answer.txt")));
     QVERIFY(answer.open(QIODevice::ReadOnly));
     QCOMPARE(contents(chat).last(), QString::fromUtf8(answer.readAll()).trimmed());
+}
+
+void tst_Chat::questionRightAfterAModeSwitchIsAnswered_data()
+{
+    QTest::addColumn<int>("switches");
+    QTest::newRow("off and on") << 1;
+    QTest::newRow("off and on twice") << 2;
+}
+
+void tst_Chat::questionRightAfterAModeSwitchIsAnswered()
+{
+    QFETCH(int, switches);
+    const auto chat = startLocal();
+    QVERIFY(chat);
+    QProcess *process = serverProcess(*chat);
+    const qint64 firstRun = process->processId();
+
+    // Asked at once: the run that was there is on its way out and must not take the question.
+    for (int i = 0; i < switches; ++i) {
+        chat->setLocalAI(false);
+        chat->setLocalAI(true);
+    }
+    chat->sendMessage(QStringLiteral("Who polish the brass lantern lens of the lighthouse?"));
+    QVERIFY(chat->isWaitingMsg());
+    QCOMPARE(loadingFlags(*chat).last(), true);
+    QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
+    QCOMPARE(contents(*chat).last(), answerSentence());
+    QCOMPARE(loadingFlags(*chat).last(), false);
+    QCOMPARE(process->state(), QProcess::Running);
+    QVERIFY(process->processId() != firstRun);
 }
 
 void tst_Chat::unreachableBackEndSaysSo_data()
@@ -910,7 +972,8 @@ void tst_Chat::deleteBusyPaneComesDown()
     QTRY_COMPARE_WITH_TIMEOUT(confirmed.size(), 1, 5000);
     QCOMPARE(confirmed.first().first().toInt(), -1);
     QVERIFY(online.service.waitForReceived(QStringLiteral("delete"), 1));
-    QTest::qWait(300);
+    // The service's own DELACK, handled before the acknowledgement that follows it.
+    QVERIFY(roundTrip(chat, online));
     QCOMPARE(confirmed.size(), 1);
     chat.setLocalAI(false);
 }

@@ -9,11 +9,13 @@
 #include <tessellum/chunk.h>
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSet>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -74,6 +76,14 @@ private slots:
     void referenceButtonsCallRefClicked();
     void screenshotOfTheAnsweredChat();
     void emptyFieldSendsNothingButABlankIsSent();
+    void bubbleStopsAtFourFifthsOfTheList_data();
+    void bubbleStopsAtFourFifthsOfTheList();
+    void referencesWrapInsideTheBubble();
+    void referenceTakesClicksOnItsLabelOnly_data();
+    void referenceTakesClicksOnItsLabelOnly();
+    void unlistedReferenceIsToldInTheWindow();
+    void clickAnywhereOnThePillFocusesTheField_data();
+    void clickAnywhereOnThePillFocusesTheField();
     // Last: the server is gone afterwards.
     void serverEndSaysWhyAndFreesTheInput();
 
@@ -84,7 +94,12 @@ private:
     void type(const QString &text);
     void pressCtrlReturn();
     void click(QQuickItem *item);
+    void clickAt(QQuickItem *item, const QPointF &local);
     void settle();
+    // A whole answer as the back end delivers one, with references to `references` passages;
+    // returns its row once its bubble has come to rest.
+    int appendAnswer(const QString &text, int references);
+    QList<QQuickItem *> referenceButtons(int row) const;
 
     Chat *chat = nullptr;
     ChatList *messages = nullptr;
@@ -184,10 +199,71 @@ void tst_ChatView::click(QQuickItem *item)
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
 }
 
+void tst_ChatView::clickAt(QQuickItem *item, const QPointF &local)
+{
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, item->mapToScene(local).toPoint());
+}
+
+int tst_ChatView::appendAnswer(const QString &text, int references)
+{
+    if (chat->isWaitingMsg())
+        return -1;
+    QJsonArray sources;
+    for (int i = 0; i < references; ++i) {
+        sources.append(QJsonObject { { QStringLiteral("metadata"),
+            QJsonObject { { QStringLiteral("doc"), docUrl }, { QStringLiteral("page"), i },
+                { QStringLiteral("x"), 72 }, { QStringLiteral("y"), 100 },
+                { QStringLiteral("width"), 300 }, { QStringLiteral("height"), 14 } } } });
+    }
+    chat->messageReceived(
+        QJsonDocument(QJsonObject { { QStringLiteral("type"), QStringLiteral("ANS") },
+            { QStringLiteral("answer"), text }, { QStringLiteral("sources"), sources } }));
+    const int answerRow = messages->count() - 1;
+    // It bounces in, and the list scrolls it into view.
+    if (!QTest::qWaitFor(
+            [&] {
+                QQuickItem *item = row(answerRow);
+                return item && item->x() == 0.0 && !list->property("moving").toBool()
+                    && item->mapToItem(list, QPointF(0, item->height())).y() <= list->height();
+            },
+            10000))
+        return -1;
+    return answerRow;
+}
+
+QList<QQuickItem *> tst_ChatView::referenceButtons(int index) const
+{
+    QList<QQuickItem *> buttons = findItems(inRow(index, QStringLiteral("bubble")), "refButton");
+    // In reading order: line by line, then from the left.
+    std::sort(buttons.begin(), buttons.end(), [](QQuickItem *a, QQuickItem *b) {
+        return a->y() != b->y() ? a->y() < b->y() : a->x() < b->x();
+    });
+    return buttons;
+}
+
 void tst_ChatView::settle()
 {
-    // New bubbles bounce in from the middle for 1.5 s.
-    QTest::qWait(1800);
+    // The stack's transition to the chat view, then the bubbles: new ones bounce in from the
+    // middle, and the list scrolls the newest into view.
+    QObject *stack = findObject(window, QStringLiteral("mainStack"));
+    QVERIFY(stack);
+    QTRY_VERIFY_WITH_TIMEOUT(!stack->property("busy").toBool(), 10000);
+    if (!list)
+        return;
+    const auto atRest = [this] {
+        if (list->property("moving").toBool())
+            return false;
+        for (int i = 0; i < messages->count(); ++i) {
+            const QQuickItem *item = row(i);
+            if (!item)
+                continue;
+            const qreal place = messages->at(i)->userID() == 0 ? list->width() - item->width() : 0;
+            if (item->x() != place)
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(atRest(), 10000);
 }
 
 void tst_ChatView::nothingIsSentWhileAnAnswerIsPending()
@@ -362,6 +438,9 @@ void tst_ChatView::referenceButtonsCallRefClicked()
 
 void tst_ChatView::screenshotOfTheAnsweredChat()
 {
+    // The clicks above named a document that is not listed; what they were told goes by itself.
+    if (QQuickItem *notice = findItem(window, QStringLiteral("refNotice")))
+        QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
     const QImage image = saveScreenshot(window, QStringLiteral("chat-answered"));
     QQuickItem *question = inRow(0, QStringLiteral("bubble"));
     QQuickItem *answer = inRow(1, QStringLiteral("bubble"));
@@ -386,6 +465,179 @@ void tst_ChatView::emptyFieldSendsNothingButABlankIsSent()
     QCOMPARE(messages->at(before)->contents(), QStringLiteral(" "));
     QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
     QCOMPARE(list->property("currentIndex").toInt(), before + 1);
+}
+
+void tst_ChatView::bubbleStopsAtFourFifthsOfTheList_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("atLimit");
+    QTest::newRow("short answer") << QStringLiteral("Yes, on the pier.") << false;
+    QTest::newRow("long answer") << QStringLiteral(
+        "The keeper climbs the tower every evening, polishes the lens, winds the "
+        "clockwork and then walks down to the pier with a bucket of sardines.")
+                                 << true;
+}
+
+void tst_ChatView::bubbleStopsAtFourFifthsOfTheList()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, atLimit);
+    const int answerRow = appendAnswer(text, 0);
+    QVERIFY(answerRow >= 0);
+    QQuickItem *bubble = inRow(answerRow, QStringLiteral("bubble"));
+    QQuickItem *textItem = inRow(answerRow, QStringLiteral("messageText"));
+    QVERIFY(bubble && textItem);
+    const qreal limit = list->width() * 0.8;
+    if (atLimit) {
+        QCOMPARE(bubble->width(), limit);
+        // What does not fit wraps onto further lines inside the bubble.
+        QVERIFY(textItem->property("lineCount").toInt() > 1);
+        QCOMPARE(textItem->width(), limit - 24);
+    } else {
+        QCOMPARE(bubble->width(), textItem->implicitWidth() + 24);
+        QVERIFY(bubble->width() < limit);
+        QCOMPARE(textItem->property("lineCount").toInt(), 1);
+    }
+    saveScreenshot(window, QStringLiteral("chat-bubble-%1").arg(atLimit ? "long" : "short"));
+}
+
+void tst_ChatView::referencesWrapInsideTheBubble()
+{
+    const int answerRow = appendAnswer(QStringLiteral("See the passages."), 12);
+    QVERIFY(answerRow >= 0);
+    QQuickItem *bubble = inRow(answerRow, QStringLiteral("bubble"));
+    QQuickItem *textItem = inRow(answerRow, QStringLiteral("messageText"));
+    const QList<QQuickItem *> buttons = referenceButtons(answerRow);
+    QCOMPARE(buttons.size(), 12);
+    // Twelve references do not fit on one line of the widest bubble.
+    QCOMPARE(bubble->width(), list->width() * 0.8);
+
+    const QRectF inBubble(0, 0, bubble->width(), bubble->height());
+    QSet<qreal> lines;
+    for (int i = 0; i < buttons.size(); ++i) {
+        QQuickItem *button = buttons.at(i);
+        QCOMPARE(button->childItems().first()->property("text").toString(),
+            QStringLiteral("[%1]").arg(i + 1));
+        const QRectF box
+            = button->mapRectToItem(bubble, QRectF(0, 0, button->width(), button->height()));
+        QVERIFY2(inBubble.contains(box),
+            qPrintable(QStringLiteral("[%1] at %2,%3 %4x%5 in a bubble of %6x%7")
+                           .arg(i + 1)
+                           .arg(box.x())
+                           .arg(box.y())
+                           .arg(box.width())
+                           .arg(box.height())
+                           .arg(bubble->width())
+                           .arg(bubble->height())));
+        lines.insert(box.y());
+    }
+    QVERIFY(lines.size() >= 2);
+    // The bubble grows by the extra lines: the last one ends inside it, below the text.
+    const QQuickItem *last = buttons.last();
+    const qreal lastBottom = last->mapToItem(bubble, QPointF(0, last->height())).y();
+    QVERIFY(lastBottom > textItem->mapToItem(bubble, QPointF(0, textItem->height())).y());
+    QVERIFY(bubble->height() >= lastBottom + 4);
+    QCOMPARE(row(answerRow)->height(), bubble->height() + 25);
+    saveScreenshot(window, QStringLiteral("chat-many-references"));
+}
+
+void tst_ChatView::referenceTakesClicksOnItsLabelOnly_data()
+{
+    QTest::addColumn<QPointF>("fraction"); // of the label's width and height
+    QTest::addColumn<QPointF>("shift"); // pixels from there
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("top left of the text") << QPointF(0, 0) << QPointF(1, 1) << true;
+    QTest::newRow("bottom right of the text") << QPointF(1, 1) << QPointF(-1, -1) << true;
+    QTest::newRow("centre") << QPointF(0.5, 0.5) << QPointF(0, 0) << true;
+    QTest::newRow("just above") << QPointF(0.5, 0) << QPointF(0, -3) << false;
+    QTest::newRow("just below") << QPointF(0.5, 1) << QPointF(0, 3) << false;
+    QTest::newRow("just left") << QPointF(0, 0.5) << QPointF(-3, 0) << false;
+    QTest::newRow("just right") << QPointF(1, 0.5) << QPointF(3, 0) << false;
+}
+
+void tst_ChatView::referenceTakesClicksOnItsLabelOnly()
+{
+    QFETCH(QPointF, fraction);
+    QFETCH(QPointF, shift);
+    QFETCH(bool, taken);
+    const int answerRow = messages->count() - 1;
+    const QList<QQuickItem *> buttons = referenceButtons(answerRow);
+    QCOMPARE(buttons.size(), 12);
+    // The text the button draws.
+    QQuickItem *label = buttons.at(9)->childItems().value(0);
+    QVERIFY(label);
+    QCOMPARE(label->property("text").toString(), QStringLiteral("[10]"));
+    const QPointF point(
+        fraction.x() * label->width() + shift.x(), fraction.y() * label->height() + shift.y());
+
+    QSignalSpy highlighted(messages, &ChatList::highlightRef);
+    clickAt(label, point);
+    QCOMPARE(highlighted.count(), taken ? 1 : 0);
+    if (taken)
+        QCOMPARE(highlighted.first().first().value<Chunk>().page(), 9);
+}
+
+void tst_ChatView::unlistedReferenceIsToldInTheWindow()
+{
+    QQuickItem *notice = findItem(window, QStringLiteral("refNotice"));
+    QVERIFY(notice);
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+    // harbour.pdf went to the server without being listed.
+    click(referenceButtons(messages->count() - 1).first());
+    QTRY_VERIFY(notice->isVisible());
+    const QString text
+        = findItem(notice, QStringLiteral("refNoticeText"))->property("text").toString();
+    QVERIFY2(text.startsWith(QStringLiteral("harbour.pdf is no longer listed")), qPrintable(text));
+    const QImage image = saveScreenshot(window, QStringLiteral("chat-reference-unlisted"));
+    // Drawn over the thread, above the input, inside the window.
+    const QRectF box = notice->mapRectToScene(QRectF(0, 0, notice->width(), notice->height()));
+    QVERIFY(QRectF(0, 0, window->width(), window->height()).contains(box));
+    QVERIFY(
+        box.bottom() <= findItem(window, QStringLiteral("chatInput"))->mapToScene(QPointF()).y());
+    QCOMPARE(pixel(image, notice, QPointF(notice->width() / 2, 3)), QColor("#252B35"));
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+}
+
+void tst_ChatView::clickAnywhereOnThePillFocusesTheField_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("focused");
+    QTest::newRow("top edge") << "top" << true;
+    QTest::newRow("bottom edge") << "bottom" << true;
+    QTest::newRow("round left end") << "left" << true;
+    QTest::newRow("beside the send button") << "beside" << true;
+    QTest::newRow("middle of the field") << "middle" << true;
+    QTest::newRow("send button") << "send" << false;
+}
+
+void tst_ChatView::clickAnywhereOnThePillFocusesTheField()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, focused);
+    QQuickItem *pill = findItem(window, QStringLiteral("chatInput"));
+    QVERIFY(pill);
+    list->forceActiveFocus();
+    QTRY_VERIFY(!field->hasActiveFocus());
+    const qreal h = pill->height();
+    const QHash<QString, QPointF> points {
+        { QStringLiteral("top"), QPointF(pill->width() * 0.4, 1) },
+        { QStringLiteral("bottom"), QPointF(pill->width() * 0.4, h - 2) },
+        { QStringLiteral("left"), QPointF(8, h / 2) },
+        { QStringLiteral("beside"),
+            QPointF(sendButton->mapToItem(pill, QPointF()).x() - 3, h / 2) },
+        { QStringLiteral("middle"), QPointF(pill->width() * 0.4, h / 2) },
+        { QStringLiteral("send"), QPointF(pill->width() - 8 - sendButton->width() / 2, h / 2) },
+    };
+    clickAt(pill, points.value(where));
+    if (!focused) {
+        QVERIFY(!field->hasActiveFocus());
+        return;
+    }
+    QTRY_VERIFY(field->hasActiveFocus());
+    // What is typed next lands in the field.
+    QTest::keyClick(window, 'k');
+    QCOMPARE(fieldText(), QStringLiteral("k"));
+    field->setProperty("text", QString());
 }
 
 void tst_ChatView::serverEndSaysWhyAndFreesTheInput()

@@ -1,6 +1,10 @@
 #include "doc.h"
 #include "testenvironment.h"
 
+#include <folioscope/folioscope.h>
+
+#include <QFile>
+#include <QImage>
 #include <QPdfDocument>
 #include <QPdfSearchModel>
 #include <QPointer>
@@ -21,6 +25,8 @@ private slots:
     void loads_data();
     void loads();
     void searchEndsWithItsDoc();
+    void changedFileLeavesTheDocumentAsRead_data();
+    void changedFileLeavesTheDocumentAsRead();
 
 private:
     QTemporaryDir m_root;
@@ -111,6 +117,63 @@ void tst_Doc::searchEndsWithItsDoc()
     const QPointer<QPdfDocument> document(doc->pdfDocument());
     delete doc;
     QVERIFY(!running && !document);
+}
+
+void tst_Doc::changedFileLeavesTheDocumentAsRead_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("truncated in place to zeros") << "truncate";
+    QTest::newRow("overwritten in place by another PDF") << "overwrite";
+    QTest::newRow("deleted") << "delete";
+}
+
+void tst_Doc::changedFileLeavesTheDocumentAsRead()
+{
+    QFETCH(QString, change);
+    const QString path = m_root.filePath(QStringLiteral("changing %1.pdf").arg(change));
+    writePdf(path,
+        { { QStringLiteral("Copper kettles boil water on the first page.") },
+            { QStringLiteral("Copper pipes carry water on the second page.") } });
+    QFile original(path);
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray bytes = original.readAll();
+    original.close();
+    const QString other = m_root.filePath(QStringLiteral("other %1.pdf").arg(change));
+    writePdf(other, { { QStringLiteral("Tin roofs rattle in the rain.") } });
+
+    QObject list;
+    Doc doc(fileUrl(path), &list);
+    QCOMPARE(doc.pageCount(), 2);
+
+    // In place, as `cp other.pdf listed.pdf` or a program that rewrites its output does it.
+    QFile file(path);
+    if (change == QLatin1String("truncate")) {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(0));
+        QCOMPARE(file.write(QByteArray(1000, '\0')), 1000);
+        file.close();
+    } else if (change == QLatin1String("overwrite")) {
+        QFile replacement(other);
+        QVERIFY(replacement.open(QIODevice::ReadOnly));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(file.write(replacement.readAll()) > 0);
+        file.close();
+    } else {
+        QVERIFY(file.remove());
+    }
+
+    // The document, its pages, its search and what the viewer reads stay those of the file as
+    // it was read.
+    QCOMPARE(doc.pageCount(), 2);
+    QCOMPARE(doc.contents(), bytes);
+    QCOMPARE(doc.digest(), Doc::digestOf(bytes));
+    QCOMPARE(doc.pdfDocument()->property(Folioscope::SourceDataProperty).toByteArray(), bytes);
+    const QImage page = doc.pdfDocument()->render(1, QSize(306, 396));
+    QVERIFY(!page.isNull());
+    QVERIFY(doc.pdfDocument()->getAllText(1).text().contains(QLatin1String("Copper pipes")));
+    QPdfSearchModel *search = doc.pdfSearchModel();
+    search->setSearchString(QStringLiteral("copper"));
+    QTRY_COMPARE_WITH_TIMEOUT(search->rowCount(QModelIndex()), 2, 10000);
 }
 
 QTEST_MAIN(tst_Doc)

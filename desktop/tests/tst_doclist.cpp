@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -92,6 +93,8 @@ private slots:
     void delDataOutsideChangesNothing_data();
     void delDataOutsideChangesNothing();
     void delDataTellsSearchAndViewer();
+    void departedReferenceShowsOnlyAnUnchangedFile_data();
+    void departedReferenceShowsOnlyAnUnchangedFile();
     void clearDocs();
     void setProgress_data();
     void setProgress();
@@ -235,23 +238,31 @@ void tst_DocList::highlightRef_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("shown");
-    QTest::newRow("listed") << m_listedUrls.value(1) << true;
+    QTest::addColumn<QString>("toldName");
+    QTest::newRow("listed") << m_listedUrls.value(1) << true << QString();
     QTest::newRow("local path of a listed one")
-        << QUrl(m_listedUrls.value(1)).toLocalFile() << false;
-    QTest::newRow("not listed") << "file:///nowhere.pdf" << false;
+        << QUrl(m_listedUrls.value(1)).toLocalFile() << false
+        << QUrl(m_listedUrls.value(1)).toLocalFile();
+    QTest::newRow("not listed") << "file:///nowhere.pdf" << false << "nowhere.pdf";
 }
 
 void tst_DocList::highlightRef()
 {
     QFETCH(QString, path);
     QFETCH(bool, shown);
+    QFETCH(QString, toldName);
     DocList *docs = m_listed->docs();
     QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
+    QSignalSpy told(docs, &DocList::referenceUnlisted);
     // A click on a reference of an answer arrives through the assistant user.
     emit m_listed->openedChatUser()->highlightRef(Chunk(path, 0, 1, 2, 3, 4));
     QCOMPARE(highlighted.size(), shown ? 1 : 0);
-    if (!shown)
+    // A click never does nothing: what cannot be shown is told.
+    QCOMPARE(told.size(), shown ? 0 : 1);
+    if (!shown) {
+        QCOMPARE(told.first().first().toString(), toldName);
         return;
+    }
     QCOMPARE(highlighted.first().at(0).value<QPdfDocument *>(),
         m_listed->docsProxy()->get(1)->pdfDocument());
     QCOMPARE(highlighted.first().at(1).toString(), QStringLiteral("second.pdf"));
@@ -287,7 +298,6 @@ void tst_DocList::delDataTellsSearchAndViewer()
     QPdfDocument *first = chat.docsProxy()->get(0)->pdfDocument();
     QSignalSpy deleted(docs, &DocList::docDeleted);
     QSignalSpy closed(docs, &DocList::closeDoc);
-    QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
     QSignalSpy countChanged(chat.docsProxy(), &DocProxyList::countChanged);
 
     docs->delData(0);
@@ -301,8 +311,83 @@ void tst_DocList::delDataTellsSearchAndViewer()
     QPointer<QPdfDocument> freed(first);
     QVERIFY(freed);
     QTRY_VERIFY(!freed);
-    docs->highlightRef(Chunk(m_listedUrls.first(), 0, 0, 0, 1, 1));
-    QCOMPARE(highlighted.size(), 0);
+}
+
+void tst_DocList::departedReferenceShowsOnlyAnUnchangedFile_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("unchanged") << "unchanged" << true;
+    QTest::newRow("list cleared, unchanged") << "cleared" << true;
+    QTest::newRow("touched, same bytes") << "touched" << true;
+    QTest::newRow("one byte changed in place") << "byte" << false;
+    QTest::newRow("deleted") << "deleted" << false;
+    QTest::newRow("a folder in its place") << "folder" << false;
+}
+
+void tst_DocList::departedReferenceShowsOnlyAnUnchangedFile()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, shown);
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    const QString url = pdf(QStringLiteral("departing %1.pdf").arg(file),
+        { paragraphs(1, "departing"), paragraphs(1, "second page") });
+    QVERIFY(ingest(chat, { url }));
+    DocList *docs = chat.docs();
+    QCOMPARE(docs->rowCount(), 1);
+    QPdfDocument *listed = chat.docsProxy()->get(0)->pdfDocument();
+    // Removed with its cross, or with the whole list at a mode switch.
+    if (file == QLatin1String("cleared"))
+        docs->clearDocs();
+    else
+        docs->delData(0);
+
+    const QString path = QUrl(url).toLocalFile();
+    QFile pdfFile(path);
+    if (file == QLatin1String("touched")) {
+        QVERIFY(pdfFile.open(QIODevice::ReadWrite));
+        const QByteArray bytes = pdfFile.readAll();
+        QVERIFY(pdfFile.seek(0));
+        QCOMPARE(pdfFile.write(bytes), bytes.size());
+        pdfFile.close();
+    } else if (file == QLatin1String("byte")) {
+        QVERIFY(pdfFile.open(QIODevice::ReadWrite));
+        QVERIFY(pdfFile.seek(pdfFile.size() / 2));
+        char byte = 0;
+        QVERIFY(pdfFile.getChar(&byte));
+        QVERIFY(pdfFile.seek(pdfFile.size() / 2));
+        QVERIFY(pdfFile.putChar(char(byte ^ 0x20)));
+        pdfFile.close();
+    } else if (file == QLatin1String("deleted")) {
+        QVERIFY(pdfFile.remove());
+    } else if (file == QLatin1String("folder")) {
+        QVERIFY(pdfFile.remove());
+        QVERIFY(QDir().mkpath(path));
+    }
+
+    QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
+    QSignalSpy told(docs, &DocList::referenceUnlisted);
+    docs->highlightRef(Chunk(url, 1, 72, 100, 300, 14));
+    QCOMPARE(highlighted.size(), shown ? 1 : 0);
+    QCOMPARE(told.size(), shown ? 0 : 1);
+    if (file == QLatin1String("folder"))
+        QDir(path).removeRecursively();
+    if (!shown) {
+        QCOMPARE(told.first().first().toString(), QFileInfo(path).fileName());
+        return;
+    }
+    auto *document = highlighted.first().at(0).value<QPdfDocument *>();
+    QVERIFY(document && document != listed);
+    QCOMPARE(document->pageCount(), 2);
+    QCOMPARE(highlighted.first().at(1).toString(), QFileInfo(path).fileName());
+    QCOMPARE(highlighted.first().at(2).value<Chunk>().page(), 1);
+    // It is not listed again, and a second click shows the same document.
+    QCOMPARE(docs->rowCount(), 0);
+    docs->highlightRef(Chunk(url, 0, 72, 100, 300, 14));
+    QCOMPARE(highlighted.size(), 2);
+    QCOMPARE(highlighted.last().at(0).value<QPdfDocument *>(), document);
 }
 
 void tst_DocList::clearDocs()

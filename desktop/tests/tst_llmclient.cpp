@@ -15,19 +15,25 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
 namespace {
 
 QStringList g_socketErrors;
+// When each of them was written, in ms of g_clock.
+QList<qint64> g_socketErrorTimes;
+QElapsedTimer g_clock;
 QtMessageHandler g_previousHandler = nullptr;
 
 // Keeps the client's socket error lines for the tests while still printing everything.
 void recordSocketErrors(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (text.startsWith(QLatin1String("LocalSocketError:")))
+    if (text.startsWith(QLatin1String("LocalSocketError:"))) {
         g_socketErrors.append(text);
+        g_socketErrorTimes.append(g_clock.elapsed());
+    }
     g_previousHandler(type, context, text);
 }
 
@@ -162,6 +168,9 @@ private slots:
     void switchingOffWhileStartingEndsTheServer();
     void switchingOffAndOnAgainKeepsTheNewRun_data();
     void switchingOffAndOnAgainKeepsTheNewRun();
+    void runBeingStoppedTakesNothingAndTheNextIsOnItsWay();
+    void connectionIsRetriedEvery500Ms();
+    void switchingOffKillsAStubbornServer3000MsAfterTheTerminate();
     void stopServerEndsTheServer_data();
     void stopServerEndsTheServer();
 
@@ -220,6 +229,7 @@ void tst_LLMClient::initTestCase()
         QDir(m_fakeBin.path()).filePath(QStringLiteral("oraculd"))));
     qputenv("STUBBORN_READY_FILE", QFile::encodeName(stubbornReadyFile()));
 
+    g_clock.start();
     g_previousHandler = qInstallMessageHandler(recordSocketErrors);
 }
 
@@ -227,6 +237,7 @@ void tst_LLMClient::cleanup()
 {
     qputenv("PATH", m_path);
     g_socketErrors.clear();
+    g_socketErrorTimes.clear();
 }
 
 void tst_LLMClient::useModels(LLMClient &client, bool answer, bool retrieval)
@@ -427,8 +438,7 @@ void tst_LLMClient::tellsWhenTheServerEnds()
         if (how == QLatin1String("crash")) {
             QVERIFY(process->processId() > 0); // kill(0) would hit our own process group
             ::kill(pid_t(process->processId()), SIGKILL);
-        }
-        else
+        } else
             client.setLocal(false);
     }
     QTRY_COMPARE_WITH_TIMEOUT(process->state(), QProcess::NotRunning, 30000);
@@ -500,6 +510,96 @@ void tst_LLMClient::switchingOffAndOnAgainKeepsTheNewRun()
         process->kill();
         process->waitForFinished();
     }
+}
+
+void tst_LLMClient::runBeingStoppedTakesNothingAndTheNextIsOnItsWay()
+{
+    LLMClient client;
+    QSignalSpy received(&client, &LLMClient::messageReceived);
+    startServerRun(client, received, false);
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *process = processOf(client);
+    QSignalSpy connected(&client, &LLMClient::serverConnected);
+    // Sampled at every step of the old run's end and the new run's start, and just after each.
+    QList<bool> onItsWay;
+    connect(process, &QProcess::stateChanged, this, [&] {
+        onItsWay.append(client.isServerStarting());
+        QMetaObject::invokeMethod(
+            this, [&] { onItsWay.append(client.isServerStarting()); }, Qt::QueuedConnection);
+    });
+
+    client.setLocal(false);
+    client.setLocal(true);
+    // The old socket is still open, but what goes there now would be lost.
+    QCOMPARE(socketOf(client)->state(), QLocalSocket::ConnectedState);
+    QVERIFY(!client.isServerConnected());
+    QVERIFY(client.isServerStarting());
+    const int before = received.size();
+    client.sendLocal({ { QStringLiteral("type"), QStringLiteral("delete") },
+        { QStringLiteral("doc"), QStringLiteral("file:///none.pdf") },
+        { QStringLiteral("index"), 3 } });
+
+    QVERIFY(connected.wait(30000));
+    disconnect(process, &QProcess::stateChanged, this, nullptr);
+    QVERIFY(client.isServerConnected());
+    QVERIFY(!client.isServerStarting());
+    QVERIFY(onItsWay.size() >= 4);
+    // Sampled at Running, once the new run is up, the socket is not connected yet either.
+    QVERIFY2(!onItsWay.contains(false), qPrintable(QString::number(onItsWay.indexOf(false))));
+    // Nothing came back for the delete: only the new run's greeting.
+    waitForGreeting(client, received, 2);
+    QCOMPARE(indexOfType(received, QStringLiteral("DELACK"), before), -1);
+}
+
+void tst_LLMClient::connectionIsRetriedEvery500Ms()
+{
+    // A server that runs and never listens: every attempt fails, and the next follows.
+    LLMClient client;
+    useStubbornServer();
+    useModels(client);
+    client.setLocal(true);
+    waitUntilStubborn(client);
+    const int attempts = 7;
+    QTRY_VERIFY_WITH_TIMEOUT(g_socketErrorTimes.size() >= attempts, 20000);
+    QList<qint64> gaps;
+    for (int i = 1; i < attempts; ++i)
+        gaps.append(g_socketErrorTimes.at(i) - g_socketErrorTimes.at(i - 1));
+    const qint64 shortest = *std::min_element(gaps.cbegin(), gaps.cend());
+    // A gap is never shorter than the delay; load only makes some longer, so the shortest of
+    // six shows the delay itself.
+    QStringList shown;
+    for (qint64 gap : std::as_const(gaps))
+        shown.append(QString::number(gap));
+    qInfo().noquote() << "gaps between attempts:" << shown.join(", ") << "ms";
+    QVERIFY2(shortest >= 490 && shortest <= 650,
+        qPrintable(QStringLiteral("gaps between attempts: %1 ms").arg(shown.join(", "))));
+    QProcess *process = processOf(client);
+    process->kill();
+    process->waitForFinished();
+}
+
+void tst_LLMClient::switchingOffKillsAStubbornServer3000MsAfterTheTerminate()
+{
+    LLMClient client;
+    QSignalSpy received(&client, &LLMClient::messageReceived);
+    startServerRun(client, received, true);
+    if (QTest::currentTestFailed())
+        return;
+    QProcess *process = processOf(client);
+    QElapsedTimer sinceOff;
+    qint64 endedAfter = -1;
+    connect(process, &QProcess::finished, this, [&] { endedAfter = sinceOff.elapsed(); });
+    sinceOff.start();
+    client.setLocal(false);
+    QCOMPARE(process->state(), QProcess::Running);
+    QTRY_VERIFY_WITH_TIMEOUT(endedAfter >= 0, 10000);
+    disconnect(process, &QProcess::finished, this, nullptr);
+    QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+    qInfo() << "killed" << endedAfter << "ms after the terminate";
+    // Never before the delay; after it, only as late as the event loop and the kernel take.
+    QVERIFY2(endedAfter >= 2995 && endedAfter <= 3400,
+        qPrintable(QStringLiteral("killed %1 ms after the terminate").arg(endedAfter)));
 }
 
 void tst_LLMClient::stopServerEndsTheServer_data()

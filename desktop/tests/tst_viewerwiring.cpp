@@ -1,11 +1,13 @@
 #include "application.h"
 #include "chat.h"
 #include "chatlist.h"
+#include "combinedsearchmodel.h"
+#include "demoprogram.h"
+#include "doc.h"
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
 #include "message.h"
-#include "demoprogram.h"
 #include "user.h"
 
 #include "testpdf.h"
@@ -15,6 +17,8 @@
 #include <tessellum/chunk.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QPdfDocument>
 #include <QPdfView>
@@ -56,13 +60,22 @@ private slots:
     void closingTheMainWindowClosesTheViewer();
     void deletingAnotherDocumentKeepsTheViewer();
     void deletingTheShownDocumentClosesTheViewer();
+    void referenceToADepartedDocument_data();
+    void referenceToADepartedDocument();
+    void changedFileShowsTheDocumentAsListed_data();
+    void changedFileShowsTheDocumentAsListed();
 
 private:
     QQuickItem *currentView() const;
     QQuickItem *row(QQuickItem *listView, int index) const;
     QQuickItem *docRow(const QString &name) const;
+    void waitForStack();
     void showDocuments();
     void ask(const QString &question);
+    // The road document: two pages, the known paragraphs, one link.
+    bool writeRoad(const QString &path);
+    QQuickItem *firstReference(int answerRow);
+    int redUnderLink(const QImage &shot) const;
     QRect inViewer(int page, const QRectF &points) const;
     QImage shootViewer(const QString &name, const QRectF &inkArea, int page);
     // Bluish pixels of the viewport inside `box`, and outside it beyond a pixel of slack.
@@ -76,6 +89,7 @@ private:
     QPdfView *view = nullptr;
     QString roadUrl;
     QString notesUrl;
+    int lighthouseAnswerRow = -1;
     QRectF lighthouse; // page 1
     QRectF mountains; // page 1
     QRectF bakery; // page 0
@@ -105,6 +119,20 @@ void tst_ViewerWiring::initTestCase()
     QVERIFY(socket);
     QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QLocalSocket::ConnectedState, 60000);
 
+    const QString roadPath = privateRoot() + QStringLiteral("/road.pdf");
+    QVERIFY(writeRoad(roadPath));
+    roadUrl = QUrl::fromLocalFile(roadPath).toString();
+
+    TestPdf notes;
+    notes.addPage(QSizeF(612, 792));
+    notes.addText(0, { 72, 100 }, QStringLiteral("Gardeners plant tulips in autumn."));
+    const QString notesPath = privateRoot() + QStringLiteral("/notes.pdf");
+    QVERIFY(notes.write(notesPath));
+    notesUrl = QUrl::fromLocalFile(notesPath).toString();
+}
+
+bool tst_ViewerWiring::writeRoad(const QString &path)
+{
     // Two paragraphs of two lines on each page; the known sentence opens the second page.
     TestPdf road;
     road.addPage(QSizeF(612, 792));
@@ -122,16 +150,7 @@ void tst_ViewerWiring::initTestCase()
               .united(road.addText(
                   1, { 72, 314 }, QStringLiteral("and stop at every station in winter.")));
     road.addLink(0, harbourLink, QStringLiteral("https://harbour.invalid/"));
-    const QString roadPath = privateRoot() + QStringLiteral("/road.pdf");
-    QVERIFY(road.write(roadPath));
-    roadUrl = QUrl::fromLocalFile(roadPath).toString();
-
-    TestPdf notes;
-    notes.addPage(QSizeF(612, 792));
-    notes.addText(0, { 72, 100 }, QStringLiteral("Gardeners plant tulips in autumn."));
-    const QString notesPath = privateRoot() + QStringLiteral("/notes.pdf");
-    QVERIFY(notes.write(notesPath));
-    notesUrl = QUrl::fromLocalFile(notesPath).toString();
+    return road.write(path);
 }
 
 QQuickItem *tst_ViewerWiring::currentView() const
@@ -158,13 +177,20 @@ QQuickItem *tst_ViewerWiring::docRow(const QString &name) const
     return nullptr;
 }
 
+void tst_ViewerWiring::waitForStack()
+{
+    // Until the stack's push or pop transition has ended.
+    QObject *stack = findObject(window, QStringLiteral("mainStack"));
+    QVERIFY(stack);
+    QTRY_VERIFY_WITH_TIMEOUT(!stack->property("busy").toBool(), 10000);
+}
+
 void tst_ViewerWiring::showDocuments()
 {
     if (currentView()->objectName() == QLatin1String("openedChatView")) {
         DocDrop::click(window, findItem(currentView(), QStringLiteral("docButton")));
         QTRY_COMPARE(currentView()->objectName(), QStringLiteral("docView"));
-        // The stack's pop transition.
-        QTest::qWait(500);
+        waitForStack();
     }
 }
 
@@ -173,7 +199,7 @@ void tst_ViewerWiring::ask(const QString &question)
     if (currentView()->objectName() == QLatin1String("docView")) {
         DocDrop::click(window, findItem(currentView(), QStringLiteral("chatButton")));
         QTRY_COMPARE(currentView()->objectName(), QStringLiteral("openedChatView"));
-        QTest::qWait(500);
+        waitForStack();
     }
     // Typing is the chat view's own business; here the question only has to go out. Key events
     // would also need the active window, which parallel tests on one display take from another.
@@ -182,8 +208,45 @@ void tst_ViewerWiring::ask(const QString &question)
     field->setProperty("text", question);
     DocDrop::click(window, findItem(currentView(), QStringLiteral("sendButton")));
     QTRY_VERIFY_WITH_TIMEOUT(!chat->isWaitingMsg(), 60000);
-    // The answer's bubble bounces in for 1.5 s.
-    QTest::qWait(1800);
+    // The answer's bubble bounces in, and the list scrolls it into view.
+    QQuickItem *list = findItem(currentView(), QStringLiteral("openedChatList"));
+    QTRY_VERIFY_WITH_TIMEOUT(row(list, messages->count() - 1)
+            && row(list, messages->count() - 1)->x() == 0.0 && !list->property("moving").toBool(),
+        10000);
+}
+
+QQuickItem *tst_ViewerWiring::firstReference(int answerRow)
+{
+    QQuickItem *list = findItem(currentView(), QStringLiteral("openedChatList"));
+    if (!list)
+        return nullptr;
+    // An older answer may have scrolled out of the list.
+    QMetaObject::invokeMethod(
+        list, "positionViewAtIndex", Q_ARG(int, answerRow), Q_ARG(int, 4 /* ListView.Contain */));
+    QQuickItem *delegate = nullptr;
+    if (!QTest::qWaitFor([&] { return (delegate = row(list, answerRow)) != nullptr; }, 5000))
+        return nullptr;
+    QList<QQuickItem *> buttons = findItems(delegate, QStringLiteral("refButton"));
+    std::sort(buttons.begin(), buttons.end(),
+        [](QQuickItem *a, QQuickItem *b) { return a->x() < b->x(); });
+    return buttons.value(0);
+}
+
+int tst_ViewerWiring::redUnderLink(const QImage &shot) const
+{
+    // The viewer underlines the links it reads with poppler in red.
+    const QRect link = inViewer(0, harbourLink);
+    int red = 0;
+    for (int x = link.left(); x <= link.right(); ++x) {
+        for (int y = link.bottom() - 1; y <= link.bottom() + 1; ++y) {
+            const QRgb c = shot.pixel(x, y);
+            if (qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80) {
+                ++red;
+                break;
+            }
+        }
+    }
+    return red;
 }
 
 QRect tst_ViewerWiring::inViewer(int page, const QRectF &points) const
@@ -262,20 +325,10 @@ void tst_ViewerWiring::doubleClickOpensTheViewerWithoutHighlight()
     countBlue(shot, QRect(), &inside, &outside);
     QCOMPARE(outside, 0);
 
-    // The viewer reads the links from the file the document list names: the link of page 0
+    // The viewer reads the links from the bytes the document list read: the link of page 0
     // is underlined in red.
-    const QRect link = inViewer(0, harbourLink);
-    int red = 0;
-    for (int x = link.left(); x <= link.right(); ++x) {
-        for (int y = link.bottom() - 1; y <= link.bottom() + 1; ++y) {
-            const QRgb c = shot.pixel(x, y);
-            if (qRed(c) > 200 && qGreen(c) < 80 && qBlue(c) < 80) {
-                ++red;
-                break;
-            }
-        }
-    }
-    QVERIFY2(red >= link.width() * 0.9, qPrintable(QString::number(red)));
+    const int red = redUnderLink(shot);
+    QVERIFY2(red >= inViewer(0, harbourLink).width() * 0.9, qPrintable(QString::number(red)));
 }
 
 void tst_ViewerWiring::referenceOpensItsPassageHighlighted_data()
@@ -306,6 +359,8 @@ void tst_ViewerWiring::referenceOpensItsPassageHighlighted()
     if (QTest::currentTestFailed())
         return;
     const int answerRow = messages->count() - 1;
+    if (page == 1)
+        lighthouseAnswerRow = answerRow;
     const Message *answer = messages->at(answerRow);
     QVERIFY(answer->userID() != 0);
     QVERIFY(answer->sourceAt(0));
@@ -419,8 +474,171 @@ void tst_ViewerWiring::deletingTheShownDocumentClosesTheViewer()
     QTRY_COMPARE_WITH_TIMEOUT(confirmed.count(), 1, 30000);
     QCOMPARE(docs->rowCount(), 0);
     QVERIFY(!viewer->isVisible());
-    QTest::qWait(300);
+    // The removed row's delegate goes with the next frame.
+    QTRY_VERIFY(!docRow(QStringLiteral("road.pdf")));
+    QTRY_VERIFY(findItem(currentView(), QStringLiteral("emptyListTitle"))->isVisible());
     saveScreenshot(window, QStringLiteral("viewer-document-deleted"));
+}
+
+void tst_ViewerWiring::referenceToADepartedDocument_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("shown");
+    // In this order, on road.pdf, which has just left the list.
+    QTest::newRow("file unchanged") << "unchanged" << true;
+    QTest::newRow("file overwritten by another PDF") << "overwritten" << false;
+    QTest::newRow("file deleted") << "deleted" << false;
+}
+
+void tst_ViewerWiring::referenceToADepartedDocument()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, shown);
+    QCOMPARE(docs->rowCount(), 0);
+    QVERIFY(lighthouseAnswerRow >= 0);
+    const QString roadPath = QUrl(roadUrl).toLocalFile();
+    if (file == QLatin1String("overwritten")) {
+        QFile notes(QUrl(notesUrl).toLocalFile());
+        QFile road(roadPath);
+        QVERIFY(notes.open(QIODevice::ReadOnly) && road.open(QIODevice::WriteOnly));
+        QVERIFY(road.write(notes.readAll()) > 0);
+    } else if (file == QLatin1String("deleted")) {
+        QVERIFY(QFile::remove(roadPath));
+    }
+
+    if (currentView()->objectName() == QLatin1String("docView")) {
+        DocDrop::click(window, findItem(currentView(), QStringLiteral("chatButton")));
+        QTRY_COMPARE(currentView()->objectName(), QStringLiteral("openedChatView"));
+        waitForStack();
+    }
+    QQuickItem *notice = findItem(currentView(), QStringLiteral("refNotice"));
+    QVERIFY(notice);
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+    QQuickItem *reference = firstReference(lighthouseAnswerRow);
+    QVERIFY(reference);
+    const Chunk chunk = *messages->at(lighthouseAnswerRow)->sourceAt(0);
+    QCOMPARE(chunk.doc(), roadUrl);
+    viewer->hide();
+    DocDrop::click(window, reference);
+
+    if (!shown) {
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY(!viewer->isVisible());
+        const QString text
+            = findItem(notice, QStringLiteral("refNoticeText"))->property("text").toString();
+        QVERIFY2(text.startsWith(QStringLiteral("road.pdf is no longer listed")), qPrintable(text));
+        saveScreenshot(window, QStringLiteral("viewer-departed-%1").arg(file));
+        return;
+    }
+    // As for a listed document: the passage, highlighted, in the file as it was listed.
+    QTRY_VERIFY(viewer->isVisible());
+    QVERIFY(!notice->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("road.pdf"));
+    const QImage shot = shootViewer(QStringLiteral("viewer-departed-unchanged"), chunk.rect(), 1);
+    QVERIFY(!shot.isNull());
+    const QRect highlight = inViewer(1, chunk.rect());
+    QVERIFY(view->viewport()->geometry().contains(highlight));
+    int inside = 0;
+    int outside = 0;
+    countBlue(shot, highlight, &inside, &outside);
+    QVERIFY2(inside > highlight.width() * highlight.height() / 2,
+        qPrintable(QStringLiteral("%1 blue pixels in the highlight").arg(inside)));
+    QCOMPARE(outside, 0);
+}
+
+void tst_ViewerWiring::changedFileShowsTheDocumentAsListed_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("truncated in place") << "truncated";
+    QTest::newRow("overwritten in place by another PDF") << "overwritten";
+    QTest::newRow("deleted") << "deleted";
+}
+
+void tst_ViewerWiring::changedFileShowsTheDocumentAsListed()
+{
+    QFETCH(QString, change);
+    const QString path = privateRoot() + QStringLiteral("/changing-%1.pdf").arg(change);
+    QVERIFY(writeRoad(path));
+    const QString url = QUrl::fromLocalFile(path).toString();
+    const QString name = QFileInfo(path).fileName();
+    showDocuments();
+    QCOMPARE(docs->rowCount(), 0);
+    QVERIFY(DocDrop::dropUrls(
+        window, findItem(currentView(), QStringLiteral("docListView")), { QUrl(url) }));
+    QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 1, 60000);
+    QPdfDocument *listed
+        = docs->data(docs->index(0), DocList::DocObjectRole).value<Doc *>()->pdfDocument();
+
+    // Changed behind the program's back, the file keeping its inode where it stays.
+    QFile file(path);
+    if (change == QLatin1String("truncated")) {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.resize(0));
+        QCOMPARE(file.write(QByteArray(1000, '\0')), 1000);
+        file.close();
+    } else if (change == QLatin1String("overwritten")) {
+        QFile notes(QUrl(notesUrl).toLocalFile());
+        QVERIFY(notes.open(QIODevice::ReadOnly) && file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(notes.readAll()) > 0);
+        file.close();
+    } else {
+        QVERIFY(file.remove());
+    }
+
+    // A reference: its passage, highlighted.
+    ask(lighthouseQuestion);
+    if (QTest::currentTestFailed())
+        return;
+    const int answerRow = messages->count() - 1;
+    QVERIFY(messages->at(answerRow)->sourceAt(0));
+    const Chunk chunk = *messages->at(answerRow)->sourceAt(0);
+    QCOMPARE(chunk.doc(), url);
+    QCOMPARE(chunk.page(), 1);
+    QQuickItem *reference = firstReference(answerRow);
+    QVERIFY(reference);
+    viewer->hide();
+    DocDrop::click(window, reference);
+    QTRY_VERIFY(viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), name);
+    QCOMPARE(view->document(), listed);
+    QImage shot = shootViewer(QStringLiteral("viewer-%1-reference").arg(change), chunk.rect(), 1);
+    QVERIFY(!shot.isNull());
+    const QRect highlight = inViewer(1, chunk.rect());
+    int inside = 0;
+    int outside = 0;
+    countBlue(shot, highlight, &inside, &outside);
+    QVERIFY2(inside > highlight.width() * highlight.height() / 2,
+        qPrintable(QStringLiteral("%1 blue pixels in the highlight").arg(inside)));
+
+    // A double click: the first page, drawn and linked as it was listed.
+    showDocuments();
+    viewer->hide();
+    view->verticalScrollBar()->setValue(0);
+    DocDrop::doubleClick(window, docRow(name));
+    QTRY_VERIFY(viewer->isVisible());
+    QCOMPARE(view->document(), listed);
+    view->verticalScrollBar()->setValue(0);
+    shot = shootViewer(QStringLiteral("viewer-%1-doubleclick").arg(change), bakery, 0);
+    QVERIFY(!shot.isNull());
+    const int red = redUnderLink(shot);
+    QVERIFY2(red >= inViewer(0, harbourLink).width() * 0.9, qPrintable(QString::number(red)));
+
+    // A search and a click on its hit.
+    CombinedSearchModel *search = chat->searchModel();
+    viewer->hide();
+    docs->setSearchString(QStringLiteral("seagulls"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        search->rowCount() == 1 && search->rowCount(search->index(0, 0)) == 1, 10000);
+    search->itemClicked(1);
+    QTRY_VERIFY(viewer->isVisible());
+    QCOMPARE(view->document(), listed);
+    QVERIFY(!shootViewer(QStringLiteral("viewer-%1-search").arg(change), lighthouse, 1).isNull());
+    docs->setSearchString(QString());
+
+    QSignalSpy confirmed(chat, &Chat::docDeletedFromServer);
+    chat->delDoc(0);
+    QTRY_COMPARE_WITH_TIMEOUT(confirmed.count(), 1, 30000);
+    QCOMPARE(docs->rowCount(), 0);
 }
 
 int main(int argc, char **argv)

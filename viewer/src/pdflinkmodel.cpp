@@ -41,7 +41,7 @@ int PdfLinkModel::page() const
 void PdfLinkModel::setPage(int page)
 {
     // The document's owner may name its file after loading it.
-    if (pdfSourceFile(pdfDocument) != sourceFile)
+    if (pdfSource(pdfDocument) != sourceOfLinks)
         reload();
     // The view sets the page on every paint: only a change rereads the links.
     if (page == currentPage)
@@ -75,10 +75,12 @@ void PdfLinkModel::reload()
 {
     beginResetModel();
     source.reset();
-    sourceFile = pdfSourceFile(pdfDocument);
-    if (!sourceFile.isEmpty()) {
+    sourceOfLinks = pdfSource(pdfDocument);
+    if (!sourceOfLinks.isEmpty()) {
         const QByteArray password = pdfDocument->password().toUtf8();
-        source = Poppler::Document::load(sourceFile, password, password);
+        source = sourceOfLinks.data.isEmpty()
+            ? Poppler::Document::load(sourceOfLinks.file, password, password)
+            : Poppler::Document::loadFromData(sourceOfLinks.data, password, password);
         if (source && source->isLocked())
             source.reset();
     }

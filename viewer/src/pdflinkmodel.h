@@ -1,6 +1,8 @@
 #ifndef PDFLINKMODEL_H
 #define PDFLINKMODEL_H
 
+#include "pdfsourcefile.h"
+
 #include <QAbstractListModel>
 #include <QList>
 #include <QPointer>
@@ -44,7 +46,7 @@ private:
     void readLinks();
 
     QPointer<QPdfDocument> pdfDocument;
-    QString sourceFile;
+    PdfSource sourceOfLinks;
     std::unique_ptr<Poppler::Document> source;
     int currentPage = 0;
     QList<QRectF> rectangles;

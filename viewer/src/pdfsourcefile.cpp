@@ -5,9 +5,13 @@
 #include <QPdfDocument>
 #include <QVariant>
 
-QString pdfSourceFile(const QPdfDocument *document)
+PdfSource pdfSource(const QPdfDocument *document)
 {
+    PdfSource source;
     if (!document || document->status() != QPdfDocument::Status::Ready)
-        return QString();
-    return document->property(Folioscope::SourceFileProperty).toString();
+        return source;
+    source.data = document->property(Folioscope::SourceDataProperty).toByteArray();
+    if (source.data.isEmpty())
+        source.file = document->property(Folioscope::SourceFileProperty).toString();
+    return source;
 }

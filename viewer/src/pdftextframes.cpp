@@ -43,17 +43,21 @@ void PdfTextFrames::setDocument(QPdfDocument *document)
 void PdfTextFrames::sync() const
 {
     // The document can be loaded again at any time, so the file is checked on every use.
-    const QString file = pdfSourceFile(pdfDocument);
-    if (file == loadedFile)
+    const PdfSource current = pdfSource(pdfDocument);
+    if (current == loaded)
         return;
-    loadedFile = file;
     transforms.clear();
     source.reset();
-    if (file.isEmpty())
+    loaded = current;
+    if (loaded.isEmpty())
         return;
     const std::string password = pdfDocument->password().toStdString();
-    source.reset(poppler::document::load_from_file(
-        QFile::encodeName(file).toStdString(), password, password));
+    if (loaded.data.isEmpty())
+        source.reset(poppler::document::load_from_file(
+            QFile::encodeName(loaded.file).toStdString(), password, password));
+    else
+        source.reset(poppler::document::load_from_raw_data(
+            loaded.data.constData(), int(loaded.data.size()), password, password));
     if (source && source->is_locked())
         source.reset();
 }

@@ -1,6 +1,8 @@
 #ifndef PDFTEXTFRAMES_H
 #define PDFTEXTFRAMES_H
 
+#include "pdfsourcefile.h"
+
 #include <QHash>
 #include <QPointer>
 #include <QString>
@@ -36,7 +38,8 @@ private:
     void sync() const;
 
     QPointer<QPdfDocument> pdfDocument;
-    mutable QString loadedFile;
+    // poppler reads the bytes in place: they stay here for as long as its document lives.
+    mutable PdfSource loaded;
     mutable std::unique_ptr<poppler::document> source;
     mutable QHash<int, QTransform> transforms;
 };

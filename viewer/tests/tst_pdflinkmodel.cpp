@@ -1,6 +1,7 @@
 #include "pdflinkmodel.h"
 #include "testpdf.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QPdfDocument>
 #include <QTemporaryDir>
@@ -116,19 +117,36 @@ void tst_PdfLinkModel::readsTheFileItsOwnerNames_data()
     QTest::newRow("named after loading") << "after" << 2;
     QTest::newRow("read from a device and named") << "device" << 2;
     QTest::newRow("not named") << "unnamed" << 0;
+    // Bytes win over a file, which may have changed since it was read.
+    QTest::newRow("given as bytes") << "bytes" << 2;
+    QTest::newRow("given as bytes, another file named") << "bytes and file" << 2;
 }
 
-// QtPdf keeps the name of the file it read to itself: the links come from the file that the
-// document's owner names, and without a name there are none.
+// QtPdf keeps the name of the file it read to itself: the links come from the bytes or the file
+// that the document's owner names, and without either there are none.
 void tst_PdfLinkModel::readsTheFileItsOwnerNames()
 {
     QFETCH(QString, how);
     QFETCH(int, links);
     QPdfDocument doc;
     QFile file(path);
+    QBuffer bytes;
     if (how == "before" || how == "device")
         doc.setProperty("sourceFile", path);
-    if (how == "device") {
+    if (how.startsWith("bytes")) {
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        bytes.setData(file.readAll());
+        QVERIFY(bytes.open(QIODevice::ReadOnly));
+        doc.setProperty("sourceData", bytes.data());
+        if (how == "bytes and file") {
+            TestPdf other;
+            other.addPage(QSizeF(612, 792));
+            QVERIFY(other.write(dir.filePath("no links.pdf")));
+            doc.setProperty("sourceFile", dir.filePath("no links.pdf"));
+        }
+        doc.load(&bytes);
+        QCOMPARE(doc.status(), QPdfDocument::Status::Ready);
+    } else if (how == "device") {
         QVERIFY(file.open(QIODevice::ReadOnly));
         doc.load(&file);
         QTRY_COMPARE(doc.status(), QPdfDocument::Status::Ready);

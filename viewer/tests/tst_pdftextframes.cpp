@@ -2,8 +2,10 @@
 
 #include <folioscope/folioscope.h>
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QPdfDocument>
 #include <QPdfSearchModel>
@@ -81,14 +83,17 @@ void tst_PdfTextFrames::hitsAndSelectionsLandOnTheirWords_data()
     QTest::addColumn<int>("rotate");
     QTest::addColumn<QRectF>("cropBox");
     QTest::addColumn<QPointF>("reading"); // the direction the text runs on the shown page
+    // Loaded from the bytes the owner gives, the file deleted afterwards.
+    QTest::addColumn<bool>("fromMemory");
     const QRectF uncropped;
     const QRectF cropped(40, 380, 520, 380);
-    QTest::newRow("rotate 90") << 90 << uncropped << QPointF(0, 1);
-    QTest::newRow("rotate 180") << 180 << uncropped << QPointF(-1, 0);
-    QTest::newRow("rotate 270") << 270 << uncropped << QPointF(0, -1);
-    QTest::newRow("rotate 90, cropped") << 90 << cropped << QPointF(0, 1);
-    QTest::newRow("rotate 270, cropped") << 270 << cropped << QPointF(0, -1);
-    QTest::newRow("upright, cropped") << 0 << cropped << QPointF(1, 0);
+    QTest::newRow("rotate 90") << 90 << uncropped << QPointF(0, 1) << false;
+    QTest::newRow("rotate 180") << 180 << uncropped << QPointF(-1, 0) << false;
+    QTest::newRow("rotate 270") << 270 << uncropped << QPointF(0, -1) << false;
+    QTest::newRow("rotate 90, cropped") << 90 << cropped << QPointF(0, 1) << false;
+    QTest::newRow("rotate 270, cropped") << 270 << cropped << QPointF(0, -1) << false;
+    QTest::newRow("upright, cropped") << 0 << cropped << QPointF(1, 0) << false;
+    QTest::newRow("rotate 90, cropped, from memory") << 90 << cropped << QPointF(0, 1) << true;
 }
 
 void tst_PdfTextFrames::hitsAndSelectionsLandOnTheirWords()
@@ -96,6 +101,7 @@ void tst_PdfTextFrames::hitsAndSelectionsLandOnTheirWords()
     QFETCH(int, rotate);
     QFETCH(QRectF, cropBox);
     QFETCH(QPointF, reading);
+    QFETCH(bool, fromMemory);
     // The turned page between upright ones, as in a book with a wide table: a click on the hit
     // must scroll to it.
     TestPdf pdf;
@@ -118,8 +124,21 @@ void tst_PdfTextFrames::hitsAndSelectionsLandOnTheirWords()
     QVERIFY(!needle.isEmpty() && !haystack.isEmpty());
 
     QPdfDocument doc;
-    doc.setProperty("sourceFile", path);
-    QCOMPARE(doc.load(path), QPdfDocument::Error::None);
+    QFile written(path);
+    QBuffer bytes;
+    if (fromMemory) {
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        bytes.setData(written.readAll());
+        written.close();
+        QVERIFY(written.remove());
+        QVERIFY(bytes.open(QIODevice::ReadOnly));
+        doc.setProperty(Folioscope::SourceDataProperty, bytes.data());
+        doc.load(&bytes);
+        QCOMPARE(doc.status(), QPdfDocument::Status::Ready);
+    } else {
+        doc.setProperty(Folioscope::SourceFileProperty, path);
+        QCOMPARE(doc.load(path), QPdfDocument::Error::None);
+    }
     QPdfSearchModel model;
     model.setDocument(&doc);
     model.setSearchString("needle");

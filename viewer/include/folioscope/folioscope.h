@@ -22,6 +22,10 @@ public:
     // sets so that the viewer can read the same file for links and page geometry. Without it
     // the viewer draws no link underlines and takes QtPdf's text geometry as it comes.
     static constexpr const char *SourceFileProperty = "sourceFile";
+    // The same for an owner that loaded the document from memory: the dynamic property (a
+    // QByteArray, the whole PDF) the viewer then reads in place of any file. A file can change
+    // on disk while it is shown; these bytes cannot.
+    static constexpr const char *SourceDataProperty = "sourceData";
 
     explicit Folioscope(QWidget *parent = nullptr);
     ~Folioscope() override;

@@ -24,6 +24,16 @@ Item {
     }
     property int msgIndex: index
     readonly property bool hasSources: sources !== undefined && sources.length > 0
+    // The references side by side on one line, with the row's padding.
+    readonly property real referencesWidth: {
+        let width = refFlow.leftPadding + refFlow.rightPadding
+        for (let i = 0; i < refRepeater.count; ++i) {
+            const button = refRepeater.itemAt(i)
+            if (button)
+                width += button.width + (i > 0 ? refFlow.spacing : 0)
+        }
+        return width
+    }
 
     width: bubble.width
     height: shouldShowTime ? bubble.height + 25 : bubble.height
@@ -33,8 +43,10 @@ Item {
         id: bubble
         objectName: "bubble"
 
+        // A short answer is still as wide as its references on one line, up to the limit.
         width: Math.min(Math.max(messageText.implicitWidth + 24,
-                                 loadIndicator.visible ? loadIndicator.width + 24 : 0),
+                                 loadIndicator.visible ? loadIndicator.width + 24 : 0,
+                                 messageItem.hasSources ? messageItem.referencesWidth : 0),
                         messageItem.listView.width * 0.8)
         height: textContainer.height + (refContainer.visible ? refContainer.height : 0)
         radius: 12
@@ -77,21 +89,31 @@ Item {
         }
 
         // Also shown while the answer loads, so the indicator sits inside the bubble.
-        Rectangle {
+        Item {
             id: refContainer
 
             anchors.top: textContainer.bottom
             width: parent.width
-            height: 25
-            color: "transparent"
+            // One line of references takes 25; each further line adds its own height.
+            height: Math.max(25, refFlow.implicitHeight + refFlow.topPadding)
             visible: messageItem.hasSources || messageItem.loading
 
-            Row {
+            Flow {
+                id: refFlow
+
+                anchors.left: parent.left
+                anchors.right: parent.right
+                leftPadding: 12
+                rightPadding: 12
+                topPadding: 4
+                spacing: 8
+
                 Repeater {
                     id: refRepeater
                     objectName: "refRepeater"
                     model: messageItem.sources
 
+                    // Exactly as large as its label, so the click lands where the text is.
                     Rectangle {
                         id: refButton
                         objectName: "refButton"
@@ -99,18 +121,16 @@ Item {
                         required property int index
                         required property var modelData
 
-                        width: refLabel.implicitWidth + 12
-                        height: refLabel.implicitHeight + 12
+                        width: refLabel.implicitWidth
+                        height: refLabel.implicitHeight
                         color: "transparent"
 
                         Text {
                             id: refLabel
+                            objectName: "refLabel"
                             anchors.fill: parent
-                            anchors.leftMargin: 12
-                            anchors.bottomMargin: 24
                             text: "[" + refButton.modelData.id + "]"
                             color: CustomColors.plainWhite
-                            wrapMode: Text.Wrap
                             verticalAlignment: Text.AlignVCenter
                         }
 

@@ -30,6 +30,16 @@ Rectangle {
         GradientStop { position: 1.0; color: CustomColors.darkBubbleRight }
     }
 
+    // The whole pill is the field: a press beside the text area still puts the cursor in it.
+    MouseArea {
+        id: pillArea
+        objectName: "pillArea"
+
+        anchors.fill: parent
+        cursorShape: Qt.IBeamCursor
+        onPressed: messageField.forceActiveFocus()
+    }
+
     // Longer questions scroll inside the pill, and the line with the cursor stays in view.
     Flickable {
         id: messageFlickable
