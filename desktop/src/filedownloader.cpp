@@ -335,24 +335,23 @@ void FileDownloader::onReadyRead()
     cutWindowWhenFull();
 }
 
-bool FileDownloader::cutWindowWhenFull()
+void FileDownloader::cutWindowWhenFull()
 {
     if (windowAllowance != 0)
-        return false;
+        return;
     // Waiting for the end of a body that the server announced as longer, or that already goes
     // on, only brings bytes that must not reach the file.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     const bool more = reply->bytesAvailable() > 0
         || (announced.isValid() && announced.toLongLong() > windowLength);
     if (!more)
-        return false;
+        return;
     qWarning().noquote() << "Model download:" << modelListModel.models().at(currentRow).name
                          << "- the server sent more than the" << windowLength
                          << "bytes asked for; the rest is dropped";
     windowCut = true;
     // Finishes the reply at once: onFinished runs before this returns.
     reply->abort();
-    return true;
 }
 
 void FileDownloader::onDownloadProgress(qint64 bytesReceived, qint64)

@@ -79,7 +79,7 @@ private:
     void onReadyRead();
     WindowUse decideWindowUse() const;
     // Ends the window once all its bytes are in; anything more the server sends is dropped.
-    bool cutWindowWhenFull();
+    void cutWindowWhenFull();
     void writeRow(int row, int state, qint64 bytes);
     void endDownload();
     void startNextQueued();
