@@ -64,6 +64,9 @@ private:
     void click(QQuickItem *item);
     void clickAt(const QPointF &point);
     int state(int row) const { return downloader->modelList()->models().at(row).state; }
+    // Whether the browser shows a page with text on it: mostly dark with light text (the about
+    // page), or the other way round (a plain text file).
+    bool pageShown(QQuickItem *web, bool dark) const;
 
     Chat *chat = nullptr;
     FileDownloader *downloader = nullptr;
@@ -116,6 +119,27 @@ bool tst_ModelViews::visibleIn(const QString &rowName, const QString &objectName
 {
     QQuickItem *item = findItem(row(rowName), objectName);
     return item && item->isVisible();
+}
+
+bool tst_ModelViews::pageShown(QQuickItem *web, bool dark) const
+{
+    const QImage image = window->grabWindow();
+    const QRect area = web->mapRectToScene(QRectF(0, 0, web->width(), web->height()))
+                           .toAlignedRect()
+                           .intersected(image.rect());
+    qint64 darkPixels = 0;
+    qint64 lightPixels = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int lightness = QColor(image.pixel(x, y)).lightness();
+            darkPixels += lightness < 80;
+            lightPixels += lightness > 180;
+        }
+    }
+    const qint64 all = qint64(area.width()) * area.height();
+    const qint64 ground = dark ? darkPixels : lightPixels;
+    const qint64 text = dark ? lightPixels : darkPixels;
+    return ground > all / 2 && text > 200;
 }
 
 void tst_ModelViews::click(QQuickItem *item)
@@ -483,7 +507,8 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QVERIFY(!home->isEnabled());
     QVERIFY(!back->isEnabled());
     QVERIFY(!forward->isEnabled());
-    QTest::qWait(500);
+    // The browser paints after it has loaded: the screenshot waits for the page's text.
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(web, true), 10000);
     saveScreenshot(window, QStringLiteral("about"));
 
     // Follow the page's own link as a person does, with a click on it: a link followed by a
@@ -508,7 +533,7 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QVERIFY(home->isEnabled());
     QTRY_VERIFY(back->isEnabled());
     QVERIFY(!forward->isEnabled());
-    QTest::qWait(500);
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(web, false), 10000);
     saveScreenshot(window, QStringLiteral("about-license"));
 
     click(back);
