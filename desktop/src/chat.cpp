@@ -16,6 +16,8 @@
 #include <QLocalSocket>
 #include <QMetaMethod>
 #include <QMetaProperty>
+#include <QProcess>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 
 namespace {
@@ -86,6 +88,7 @@ Chat::Chat(QObject *parent)
     m_modelDownloader = new FileDownloader(this);
     connect(m_modelDownloader, &FileDownloader::downloadCompleted, this,
         &Chat::onModelDownloadCompleted);
+    connect(m_modelDownloader, &FileDownloader::modelFileRemoved, this, &Chat::onModelFileRemoved);
 
     if (settingValue(OraculdDirKey).toString().isEmpty())
         setOraculdDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation));
@@ -202,15 +205,59 @@ QString Chat::modelPath(const QString &baseName) const
 
 void Chat::refreshLlms()
 {
+    listLlms();
+    emit llmsUpdated();
+}
+
+void Chat::listLlms()
+{
     m_llms.clear();
     QDir dir(oraculdDir());
     dir.setNameFilters({ QStringLiteral("*.gguf") });
     dir.setFilter(QDir::Files);
     dir.setSorting(QDir::Unsorted);
     const QStringList names = dir.entryList();
-    for (const QString &name : names)
-        m_llms.append(QFileInfo(name).completeBaseName());
+    // The file of a download under way is not a model yet.
+    const QStringList unfinished = m_modelDownloader->unfinishedFiles();
+    for (const QString &name : names) {
+        if (!unfinished.contains(name))
+            m_llms.append(QFileInfo(name).completeBaseName());
+    }
+}
+
+void Chat::onModelFileRemoved()
+{
+    listLlms();
+    // Before the list is announced, so that the views find no choice of theirs to reset.
+    dropUnlistedChoices();
     emit llmsUpdated();
+}
+
+void Chat::dropUnlistedChoices()
+{
+    if (!m_answerLlm.isEmpty() && !m_llms.contains(m_answerLlm)) {
+        m_answerLlm.clear();
+        m_llmClient->setAnswerModelPath(QString());
+        emit answerLlmChanged(QString());
+    }
+    if (!m_retrieveLlm.isEmpty() && !m_llms.contains(m_retrieveLlm)) {
+        m_retrieveLlm.clear();
+        m_llmClient->setRetrievalModelPath(QString());
+        emit retrieveLlmChanged(QString());
+    }
+}
+
+void Chat::startServerWhenModelsChosen()
+{
+    // The server needs both models: one started without them has ended, or is about to.
+    if (m_localAI && !m_answerLlm.isEmpty() && !m_retrieveLlm.isEmpty())
+        m_llmClient->setLocal(true);
+}
+
+bool Chat::serverRanWithoutModels() const
+{
+    const QStringList arguments = m_llmClient->findChild<QProcess *>()->arguments();
+    return !arguments.contains(QStringLiteral("-ma")) || !arguments.contains(QStringLiteral("-mr"));
 }
 
 void Chat::setLocalAI(bool localAI)
@@ -245,6 +292,7 @@ void Chat::setAnswerLlm(const QString &llm)
         m_llmClient->setAnswerModelPath(path);
         m_llmClient->sendLocal({ { QStringLiteral("type"), QStringLiteral("ansmodel") },
             { QStringLiteral("ansmodel"), path } });
+        startServerWhenModelsChosen();
     } else {
         m_llmClient->setAnswerModelPath(QString());
     }
@@ -274,6 +322,8 @@ void Chat::setRetrieveLlm(const QString &llm)
         const bool batchWaiting = m_waitingLocal.removeIf(isChunks) > 0;
         m_docs->restartIngestion(!batchWaiting);
     }
+    if (!m_retrieveLlm.isEmpty() && QFileInfo::exists(path))
+        startServerWhenModelsChosen();
     emit retrieveLlmChanged(llm);
 }
 
@@ -284,7 +334,11 @@ void Chat::setOraculdDir(const QString &dir)
         return;
     saveSetting(OraculdDirKey, native);
     refreshLlms();
-    m_modelDownloader->refreshModelStates();
+    {
+        // Files of the old folder are not gone; both choices are reset below.
+        const QSignalBlocker blocker(m_modelDownloader);
+        m_modelDownloader->refreshModelStates();
+    }
     setAnswerLlm(QString());
     setRetrieveLlm(QString());
     emit oraculdDirChanged(native);
@@ -432,6 +486,9 @@ void Chat::failPendingAnswer(const QString &reason)
 void Chat::onServerEnded()
 {
     onBackEndGone(true);
+    // Started before both models were chosen, it ended at once: the choices since start it.
+    if (serverRanWithoutModels())
+        startServerWhenModelsChosen();
 }
 
 void Chat::onBackEndGone(bool local)

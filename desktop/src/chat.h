@@ -90,6 +90,7 @@ signals:
 
 private slots:
     void onOnlineStatusChanged();
+    void onModelFileRemoved();
 
 private:
     struct PendingDelete
@@ -110,6 +111,12 @@ private:
     void saveSetting(const QString &key, bool value);
     QString modelPath(const QString &baseName) const;
     void refreshLlms();
+    void listLlms();
+    // A chosen model that is no longer listed is dropped as one missing at start: not applied,
+    // still stored.
+    void dropUnlistedChoices();
+    void startServerWhenModelsChosen();
+    bool serverRanWithoutModels() const;
 
     bool backEndOpen(bool local) const;
     bool backEndComing(bool local) const;

@@ -91,6 +91,28 @@ QString FileDownloader::modelFilePath(int row) const
     return folder + QLatin1Char('/') + modelListModel.models().at(row).fileName;
 }
 
+QStringList FileDownloader::unfinishedFiles() const
+{
+    QStringList files;
+    for (int row = 0; row < modelListModel.rowCount(); ++row) {
+        const ModelInfo &model = modelListModel.models().at(row);
+        if (model.state == ModelListModel::Downloading || model.state == ModelListModel::Paused
+            || resumeQueued.contains(row))
+            files.append(model.fileName);
+    }
+    return files;
+}
+
+void FileDownloader::setTransferTimeout(int ms)
+{
+    transferTimeoutMs = ms;
+}
+
+int FileDownloader::transferTimeout() const
+{
+    return transferTimeoutMs;
+}
+
 bool FileDownloader::isComplete(const ModelInfo &model, const QString &path) const
 {
     const QFileInfo info(path);
@@ -163,30 +185,41 @@ void FileDownloader::deleteModel(const QString &modelName)
         return;
     }
     const QString path = modelFilePath(row);
-    if (!path.isEmpty() && QFileInfo::exists(path))
-        QFile::remove(path);
+    const bool removed = !path.isEmpty() && QFileInfo::exists(path) && QFile::remove(path);
     writeRow(row, ModelListModel::NotDownloaded, 0);
+    if (removed)
+        emit modelFileRemoved(modelName);
 }
 
 void FileDownloader::refreshModelStates()
 {
+    QStringList gone;
     for (int row = 0; row < modelListModel.rowCount(); ++row) {
         const ModelInfo &model = modelListModel.models().at(row);
         // The running download keeps the folder it started in, and queued rows are begun in
         // the folder of their turn.
         if ((downloading && row == currentRow) || model.state == ModelListModel::Queued)
             continue;
-        if (isComplete(model, modelFilePath(row)))
+        if (isComplete(model, modelFilePath(row))) {
             writeRow(row, ModelListModel::Downloaded, model.expectedSize);
-        else
+        } else {
+            if (model.state == ModelListModel::Downloaded)
+                gone.append(model.name);
             writeRow(row, ModelListModel::NotDownloaded, 0);
+        }
     }
+    for (const QString &name : std::as_const(gone))
+        emit modelFileRemoved(name);
 }
 
 void FileDownloader::beginDownload(int row, bool resume)
 {
     currentRow = row;
     currentPath = modelFilePath(row);
+    const qint64 expectedSize = modelListModel.models().at(row).expectedSize;
+    // A file longer than the model cannot be continued: it is fetched anew.
+    if (resume && expectedSize > 0 && fileSize(currentPath) > expectedSize)
+        resume = false;
     const qint64 start = resume ? fileSize(currentPath) : 0;
 
     modelFile.setFileName(currentPath);
@@ -221,12 +254,19 @@ void FileDownloader::sendRangeRequest(qint64 from)
         request.setRawHeader("Authorization", "Bearer " + accessToken);
     QByteArray range = "bytes=" + QByteArray::number(from) + '-';
     // An unknown size asks for the rest of the file.
-    if (model.expectedSize > 0)
-        range += QByteArray::number(qMin(from + WindowSize - 1, model.expectedSize - 1));
+    windowLength = -1;
+    if (model.expectedSize > 0) {
+        const qint64 last = qMin(from + WindowSize - 1, model.expectedSize - 1);
+        range += QByteArray::number(last);
+        windowLength = last - from + 1;
+    }
     request.setRawHeader("Range", range);
+    request.setTransferTimeout(transferTimeoutMs);
 
     windowUse = WindowUse::Undecided;
     writeFailed = false;
+    windowAllowance = windowLength;
+    windowCut = false;
     reply = networkManager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &FileDownloader::onReadyRead);
@@ -259,6 +299,9 @@ void FileDownloader::onReadyRead()
         }
         if (windowUse == WindowUse::ReplaceFile) {
             windowStart = 0;
+            const qint64 expectedSize = modelListModel.models().at(currentRow).expectedSize;
+            windowLength = expectedSize > 0 ? expectedSize : -1;
+            windowAllowance = windowLength;
             if (!modelFile.resize(0) || !modelFile.seek(0))
                 writeFailed = true;
         }
@@ -271,8 +314,14 @@ void FileDownloader::onReadyRead()
     // Through one buffer kept for the whole download, so that a fast stream does not allocate.
     if (readBuffer.size() < ReadBufferSize)
         readBuffer.resize(ReadBufferSize);
-    qint64 n;
-    while ((n = reply->read(readBuffer.data(), readBuffer.size())) > 0) {
+    for (;;) {
+        const qint64 room = windowAllowance < 0 ? readBuffer.size()
+                                                : qMin<qint64>(readBuffer.size(), windowAllowance);
+        if (room == 0)
+            break;
+        const qint64 n = reply->read(readBuffer.data(), room);
+        if (n <= 0)
+            break;
         if (modelFile.write(readBuffer.constData(), n) != n) {
             writeFailed = true;
             qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
@@ -280,14 +329,37 @@ void FileDownloader::onReadyRead()
             reply->abort();
             return;
         }
+        if (windowAllowance > 0)
+            windowAllowance -= n;
     }
+    cutWindowWhenFull();
+}
+
+void FileDownloader::cutWindowWhenFull()
+{
+    if (windowAllowance != 0)
+        return;
+    // Waiting for the end of a body that the server announced as longer, or that already goes
+    // on, only brings bytes that must not reach the file.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool more = reply->bytesAvailable() > 0
+        || (announced.isValid() && announced.toLongLong() > windowLength);
+    if (!more)
+        return;
+    qWarning().noquote() << "Model download:" << modelListModel.models().at(currentRow).name
+                         << "- the server sent more than the" << windowLength
+                         << "bytes asked for; the rest is dropped";
+    windowCut = true;
+    // Finishes the reply at once: onFinished runs before this returns.
+    reply->abort();
 }
 
 void FileDownloader::onDownloadProgress(qint64 bytesReceived, qint64)
 {
     if (windowUse == WindowUse::Discard)
         return;
-    modelListModel.setBytesReceived(currentRow, windowStart + bytesReceived);
+    const qint64 kept = windowLength < 0 ? bytesReceived : qMin(bytesReceived, windowLength);
+    modelListModel.setBytesReceived(currentRow, windowStart + kept);
 }
 
 void FileDownloader::onFinished()
@@ -298,19 +370,21 @@ void FileDownloader::onFinished()
     const QNetworkReply::NetworkError error = reply->error();
     if (error == QNetworkReply::NoError && windowUse == WindowUse::Undecided)
         windowUse = decideWindowUse();
-    const bool failed
-        = error != QNetworkReply::NoError || writeFailed || windowUse == WindowUse::Discard;
+    // The abort that cut a full window is no failure of the window.
+    const bool failed = (error != QNetworkReply::NoError && !windowCut) || writeFailed
+        || windowUse == WindowUse::Discard;
 
     if (modelFile.isOpen())
         modelFile.flush();
     const qint64 present = fileSize(currentPath);
     modelListModel.setBytesReceived(currentRow, present);
 
-    const bool complete = model.expectedSize > 0 ? present >= model.expectedSize : !failed;
+    const bool complete = model.expectedSize > 0 ? present == model.expectedSize : !failed;
+    const bool fileShort = model.expectedSize <= 0 || present < model.expectedSize;
     // Only a window appended where it was asked for and that brought bytes is followed by the
     // next: a whole file that came short, or a window that brought nothing, would come the same
     // way again.
-    if (!failed && !deleteRequested && !complete && windowUse == WindowUse::Append
+    if (!failed && !deleteRequested && !complete && fileShort && windowUse == WindowUse::Append
         && present > windowStart) {
         windowStart = present;
         reply->deleteLater();
@@ -320,10 +394,11 @@ void FileDownloader::onFinished()
     }
 
     modelFile.close();
+    QString removedName;
     if (!complete) {
         if (deleteRequested) {
-            if (QFileInfo::exists(currentPath))
-                QFile::remove(currentPath);
+            if (QFileInfo::exists(currentPath) && QFile::remove(currentPath))
+                removedName = model.name;
             model.state = ModelListModel::NotDownloaded;
             model.bytesReceived = 0;
         } else {
@@ -335,6 +410,7 @@ void FileDownloader::onFinished()
         qWarning().noquote() << "Model download:" << model.name
                              << "is not a GGUF model file; removed" << currentPath;
         QFile::remove(currentPath);
+        removedName = model.name;
         model.state = ModelListModel::NotDownloaded;
         model.bytesReceived = 0;
         modelListModel.setModel(currentRow, model);
@@ -346,6 +422,8 @@ void FileDownloader::onFinished()
     }
     deleteRequested = false;
     endDownload();
+    if (!removedName.isEmpty())
+        emit modelFileRemoved(removedName);
     startNextQueued();
 }
 

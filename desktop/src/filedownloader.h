@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 class Chat;
 class QNetworkReply;
@@ -28,6 +29,8 @@ class FileDownloader : public QObject
 public:
     static constexpr qint64 WindowSize = 8388608;
     static constexpr qint64 ReadBufferSize = 1 << 20;
+    // A window that receives nothing for this long ends as a dropped connection does.
+    static constexpr int DefaultTransferTimeoutMs = 30000;
 
     // Loads the built-in catalogue; the model folder is the OraculdDir of a Chat parent.
     explicit FileDownloader(QObject *parent = nullptr);
@@ -42,6 +45,11 @@ public:
     QString currentFile() const;
     // Where a row's model file lives: the model folder, which is created when missing.
     QString modelFilePath(int row) const;
+    // File names, in the model folder, of downloads begun and not finished.
+    QStringList unfinishedFiles() const;
+    // Applies from the next window on.
+    void setTransferTimeout(int ms);
+    int transferTimeout() const;
 
     Q_INVOKABLE void startDownload(const QString &modelName);
     Q_INVOKABLE void pauseDownload(const QString &modelName);
@@ -54,6 +62,8 @@ signals:
     void downloadingChanged();
     void curFileChanged();
     void downloadCompleted(QString modelName, QString modelType);
+    // A model file went from the model folder: removed here, or found missing or changed.
+    void modelFileRemoved(QString modelName);
 
 private slots:
     void onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
@@ -68,6 +78,8 @@ private:
     void sendRangeRequest(qint64 from);
     void onReadyRead();
     WindowUse decideWindowUse() const;
+    // Ends the window once all its bytes are in; anything more the server sends is dropped.
+    void cutWindowWhenFull();
     void writeRow(int row, int state, qint64 bytes);
     void endDownload();
     void startNextQueued();
@@ -90,6 +102,13 @@ private:
     QString currentPath;
     WindowUse windowUse = WindowUse::Undecided;
     bool writeFailed = false;
+    // Bytes the running window may still write: the rest of the range asked for, or of the
+    // catalogue size for a whole file; -1 when the size is unknown.
+    qint64 windowAllowance = -1;
+    qint64 windowLength = -1;
+    // The running window was aborted here because all its bytes were in.
+    bool windowCut = false;
+    int transferTimeoutMs = DefaultTransferTimeoutMs;
     // Queued rows that were paused: they continue from their partial file.
     QSet<int> resumeQueued;
     QByteArray accessToken;

@@ -162,6 +162,8 @@ private slots:
     void storedModelsStartServer_data();
     void storedModelsStartServer();
     void downloadedModelReachesServer();
+    void modelsChosenInLocalModeStartTheServer_data();
+    void modelsChosenInLocalModeStartTheServer();
     void modeSwitches();
     void questionsByMode();
     void dispatch_data();
@@ -421,6 +423,58 @@ void tst_Chat::downloadedModelReachesServer()
     // The running server reloads and greets again.
     QTRY_COMPARE_WITH_TIMEOUT(countLogged("Models loaded in the oraculd server"), 2, 30000);
     QVERIFY(QFile::remove(QDir(m_models).filePath(QStringLiteral("answer2.gguf"))));
+}
+
+void tst_Chat::modelsChosenInLocalModeStartTheServer_data()
+{
+    QTest::addColumn<bool>("byDownload");
+    QTest::addColumn<bool>("afterTheFirstEnd");
+    QTest::newRow("chosen by the user") << false << true;
+    QTest::newRow("chosen by finished downloads") << true << true;
+    QTest::newRow("chosen while the first server still starts") << true << false;
+}
+
+void tst_Chat::modelsChosenInLocalModeStartTheServer()
+{
+    QFETCH(bool, byDownload);
+    QFETCH(bool, afterTheFirstEnd);
+    QTemporaryDir folder;
+    storeSetting(QStringLiteral("localAI"), true);
+    storeSetting(QStringLiteral("oraculdDir"), QDir::toNativeSeparators(folder.path()));
+    Chat chat;
+    QSignalSpy ended(chat.llmClient(), &LLMClient::serverEnded);
+    // Without its models the server only tells how to start it, and ends.
+    QCOMPARE(serverProcess(chat)->arguments(), QStringList());
+    if (afterTheFirstEnd)
+        QVERIFY(ended.wait(30000));
+
+    for (const char *name : { "answer.gguf", "retrieval.gguf" })
+        QVERIFY(QFile::copy(
+            QDir(m_models).filePath(QLatin1String(name)), folder.filePath(QLatin1String(name))));
+    if (byDownload) {
+        chat.onModelDownloadCompleted(QStringLiteral("answer"), QStringLiteral("generation"));
+        chat.onModelDownloadCompleted(QStringLiteral("retrieval"), QStringLiteral("retrieval"));
+    } else {
+        // The list is read again at the end of any download.
+        chat.onModelDownloadCompleted(QStringLiteral("other"), QStringLiteral("neither"));
+        chat.setAnswerLlm(QStringLiteral("answer"));
+        // One model is not enough to start it.
+        QCOMPARE(serverProcess(chat)->state(), QProcess::NotRunning);
+        chat.setRetrieveLlm(QStringLiteral("retrieval"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(serverConnected(chat), 30000);
+    QCOMPARE(serverProcess(chat)->arguments(),
+        (QStringList { QStringLiteral("-ma"),
+            QDir::toNativeSeparators(folder.filePath(QStringLiteral("answer.gguf"))),
+            QStringLiteral("-mr"),
+            QDir::toNativeSeparators(folder.filePath(QStringLiteral("retrieval.gguf"))) }));
+    QCOMPARE(ended.size(), 1);
+
+    chat.sendMessage(QStringLiteral("Hello, who are you?"));
+    QTRY_VERIFY_WITH_TIMEOUT(!chat.isWaitingMsg(), 30000);
+    QFile answer(QDir(modelsDir()).filePath(QStringLiteral("answer.txt")));
+    QVERIFY(answer.open(QIODevice::ReadOnly));
+    QCOMPARE(contents(chat).last(), QString::fromUtf8(answer.readAll()).trimmed());
 }
 
 void tst_Chat::modeSwitches()

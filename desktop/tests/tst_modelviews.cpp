@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QQuickItem>
@@ -49,6 +50,7 @@ private slots:
 
     void optionsLeadToTheSettings();
     void modeButtonsShowAndHideTheModelChoices();
+    void hiddenModelChoicesTakeNoClick();
     void comboBoxesFollowTheModelFiles();
     void downloadRowsShowTheControlsOfTheirState_data();
     void downloadRowsShowTheControlsOfTheirState();
@@ -62,6 +64,9 @@ private:
     void click(QQuickItem *item);
     void clickAt(const QPointF &point);
     int state(int row) const { return downloader->modelList()->models().at(row).state; }
+    // Whether the browser shows a page with text on it: mostly dark with light text (the about
+    // page), or the other way round (a plain text file).
+    bool pageShown(QQuickItem *web, bool dark) const;
 
     Chat *chat = nullptr;
     FileDownloader *downloader = nullptr;
@@ -114,6 +119,27 @@ bool tst_ModelViews::visibleIn(const QString &rowName, const QString &objectName
 {
     QQuickItem *item = findItem(row(rowName), objectName);
     return item && item->isVisible();
+}
+
+bool tst_ModelViews::pageShown(QQuickItem *web, bool dark) const
+{
+    const QImage image = window->grabWindow();
+    const QRect area = web->mapRectToScene(QRectF(0, 0, web->width(), web->height()))
+                           .toAlignedRect()
+                           .intersected(image.rect());
+    qint64 darkPixels = 0;
+    qint64 lightPixels = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int lightness = QColor(image.pixel(x, y)).lightness();
+            darkPixels += lightness < 80;
+            lightPixels += lightness > 180;
+        }
+    }
+    const qint64 all = qint64(area.width()) * area.height();
+    const qint64 ground = dark ? darkPixels : lightPixels;
+    const qint64 text = dark ? lightPixels : darkPixels;
+    return ground > all / 2 && text > 200;
 }
 
 void tst_ModelViews::click(QQuickItem *item)
@@ -174,6 +200,10 @@ void tst_ModelViews::modeButtonsShowAndHideTheModelChoices()
     QVERIFY(answers->isEnabled());
     QVERIFY(retrieval->isEnabled());
     saveScreenshot(window, QStringLiteral("model-settings"));
+    // The tooltips follow the buttons' hover.
+    QQuickItem *folder = findItem(top(), QStringLiteral("folderButton"));
+    QTest::mouseMove(window, folder->mapToScene(QPointF(25, 25)).toPoint());
+    QVERIFY(folder->property("mouseArea").value<QObject *>()->property("containsMouse").toBool());
 
     // The user picks the other model file for answers from the open list.
     const QString before = chat->answerLlm();
@@ -191,6 +221,31 @@ void tst_ModelViews::modeButtonsShowAndHideTheModelChoices()
     QCOMPARE(options->opacity(), 0.0);
     QVERIFY(!answers->isEnabled());
     QCOMPARE(QSettings().value(QStringLiteral("localAI")).toBool(), false);
+}
+
+void tst_ModelViews::hiddenModelChoicesTakeNoClick()
+{
+    QVERIFY(!chat->localAI());
+    QQuickItem *folder = findItem(top(), QStringLiteral("folderButton"));
+    QQuickItem *download = findItem(top(), QStringLiteral("downloadButton"));
+    QQuickItem *answers = findItem(top(), QStringLiteral("genModelCombo"));
+    QVERIFY(folder && download && answers);
+    // Hovering shows no tooltip: the tooltips follow the buttons' hover.
+    for (QQuickItem *button : { folder, download }) {
+        QObject *hover = button->property("mouseArea").value<QObject *>();
+        QVERIFY(hover);
+        QTest::mouseMove(window,
+            button->mapToScene(QPointF(button->width() / 2, button->height() / 2)).toPoint());
+        QVERIFY(!hover->property("containsMouse").toBool());
+        QVERIFY(!button->isEnabled());
+    }
+    click(download);
+    QCOMPARE(top()->objectName(), QStringLiteral("genAIView"));
+    click(answers);
+    QVERIFY(!answers->property("popup").value<QObject *>()->property("visible").toBool());
+    saveScreenshot(window, QStringLiteral("model-settings-online"));
+    // Moved off again, so that no later test starts with a hover.
+    QTest::mouseMove(window, QPoint(5, window->height() - 5));
 }
 
 void tst_ModelViews::comboBoxesFollowTheModelFiles()
@@ -252,10 +307,14 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState_data()
 void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
 {
     if (QTest::currentDataTag() == QByteArrayLiteral("not downloaded")) {
-        // The built-in catalogue first, as a user finds it.
+        // The built-in catalogue first, as a user finds it: the downloads are a local option.
+        click(findItem(top(), QStringLiteral("localRadioBtn")));
+        QTRY_VERIFY(chat->localAI());
         click(findItem(top(), QStringLiteral("downloadButton")));
         QTRY_COMPARE(top()->objectName(), QStringLiteral("modelDownload"));
         QTRY_COMPARE(stack->property("busy").toBool(), false);
+        // Online again, so that no server loads the stand-in files that the rows below choose.
+        chat->setLocalAI(false);
         for (const ModelInfo &model : downloader->modelList()->models())
             QVERIFY2(row(model.name), qPrintable(model.name));
         QCOMPARE(findItem(row("Phi-3.5-mini-instruct.Q8_0"), "nameTextRow")->property("text"),
@@ -342,13 +401,42 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     QCOMPARE(popup->property("targetModelName").toString(), QStringLiteral("done"));
     QCOMPARE(popup->property("width").toDouble(), 300.0);
     QCOMPARE(popup->property("height").toDouble(), 160.0);
+    // What the popup says, as shown: every text inside it, top to bottom.
+    auto *content = qvariant_cast<QQuickItem *>(popup->property("contentItem"));
+    QQuickItem *title = findItem(content, "deleteTitle");
+    QQuickItem *explanation = findItem(content, "deleteExplanation");
+    QQuickItem *cancel = findItem(content, "cancelButton");
+    QQuickItem *confirm = findItem(content, "confirmDeleteButton");
+    QVERIFY(title && explanation && cancel && confirm);
+    const auto label = [](QQuickItem *button) {
+        return button->property("buttonLabel").value<QObject *>()->property("text").toString();
+    };
+    QCOMPARE(title->property("text").toString(), QStringLiteral("Delete model?"));
+    QCOMPARE(title->property("font").value<QFont>().pixelSize(), 14);
+    QVERIFY(title->property("font").value<QFont>().bold());
+    QCOMPARE(explanation->property("text").toString(),
+        QStringLiteral("This will remove the downloaded data."));
+    QCOMPARE(explanation->property("font").value<QFont>().pixelSize(), 12);
+    QCOMPARE(explanation->opacity(), 0.8);
+    QCOMPARE(label(cancel), QStringLiteral("Cancel"));
+    QCOMPARE(label(confirm), QStringLiteral("Delete"));
+    const QRectF box(content->mapToScene(QPointF(0, 0)), content->size());
+    double above = box.top();
+    for (QQuickItem *item : { title, explanation, cancel }) {
+        const QRectF shown(item->mapToScene(QPointF(0, 0)), item->size());
+        QVERIFY(item->isVisible() && box.contains(shown) && shown.top() >= above);
+        QVERIFY(qAbs(shown.center().x() - box.center().x()) <= 40);
+        above = shown.bottom();
+    }
+    QCOMPARE(cancel->size(), QSizeF(60, 30));
+    QCOMPARE(confirm->size(), QSizeF(60, 30));
     QCOMPARE(
         findItem(top(), QStringLiteral("modelListView"))->property("spacing").toDouble(), 16.0);
     saveScreenshot(window, QStringLiteral("model-delete-popup"));
 
     // A press outside leaves it open.
+    // The press is delivered before clickAt returns: a popup closed by it would be closing now.
     clickAt(QPointF(10, window->height() - 10));
-    QTest::qWait(300);
     QVERIFY(popup->property("opened").toBool());
     QTest::keyClick(window, Qt::Key_Escape);
     QTRY_VERIFY(!popup->property("visible").toBool());
@@ -361,6 +449,12 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     QCOMPARE(state(doneRow), int(ModelListModel::Downloaded));
     QVERIFY(QFileInfo::exists(done));
 
+    // The model to delete is listed and chosen for both kinds, as after its download.
+    QMetaObject::invokeMethod(
+        chat, "onModelDownloadCompleted", Q_ARG(QString, "done"), Q_ARG(QString, "retrieval"));
+    chat->setAnswerLlm(QStringLiteral("done"));
+    QCOMPARE(chat->answerLlm(), QStringLiteral("done"));
+    QCOMPARE(chat->retrieveLlm(), QStringLiteral("done"));
     click(findItem(row("done"), "deleteButton"));
     QTRY_VERIFY(popup->property("opened").toBool());
     click(findItem(
@@ -368,6 +462,9 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     QTRY_VERIFY(!popup->property("visible").toBool());
     QCOMPARE(state(doneRow), int(ModelListModel::NotDownloaded));
     QVERIFY(!QFileInfo::exists(done));
+    QVERIFY(!chat->llms().contains(QStringLiteral("done")));
+    QCOMPARE(chat->answerLlm(), QString());
+    QCOMPARE(chat->retrieveLlm(), QString());
 
     // The running download, confirmed, is gone with its file.
     click(findItem(row("running"), "deleteButton"));
@@ -379,6 +476,13 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
 
     click(findItem(top(), QStringLiteral("closeButton")));
     QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
+    // Neither list offers the deleted model, and neither shows it chosen.
+    for (const char *name : { "genModelCombo", "retrievalModelCombo" }) {
+        QQuickItem *combo = findItem(top(), QLatin1String(name));
+        QVERIFY(combo);
+        QVERIFY2(!combo->property("model").toStringList().contains(QStringLiteral("done")), name);
+        QCOMPARE(combo->property("currentIndex").toInt(), -1);
+    }
 }
 
 void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
@@ -403,7 +507,8 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QVERIFY(!home->isEnabled());
     QVERIFY(!back->isEnabled());
     QVERIFY(!forward->isEnabled());
-    QTest::qWait(500);
+    // The browser paints after it has loaded: the screenshot waits for the page's text.
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(web, true), 10000);
     saveScreenshot(window, QStringLiteral("about"));
 
     // Follow the page's own link as a person does, with a click on it: a link followed by a
@@ -428,7 +533,7 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QVERIFY(home->isEnabled());
     QTRY_VERIFY(back->isEnabled());
     QVERIFY(!forward->isEnabled());
-    QTest::qWait(500);
+    QTRY_VERIFY_WITH_TIMEOUT(pageShown(web, false), 10000);
     saveScreenshot(window, QStringLiteral("about-license"));
 
     click(back);

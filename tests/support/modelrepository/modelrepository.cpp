@@ -15,6 +15,11 @@ namespace {
 constexpr qint64 ChunkSize = 256 * 1024;
 constexpr qint64 SlowChunkSize = 64 * 1024;
 constexpr int SlowIntervalMs = 20;
+constexpr qint64 LongerBy = 1024 * 1024;
+constexpr qint64 LargerFactor = 10;
+constexpr qint64 StallAfter = 1000;
+// What a misbehaving server sends past the file's bytes: easy to tell from model data.
+constexpr char JunkByte = char(0xEE);
 
 // One client connection: reads a request, answers it, and reads the next once the answer is out.
 class Connection : public QObject
@@ -27,6 +32,7 @@ public:
     {
         connect(socket, &QSslSocket::readyRead, this, &Connection::onReadyRead);
         connect(socket, &QSslSocket::bytesWritten, this, &Connection::pump);
+        connect(socket, &QSslSocket::encryptedBytesWritten, this, &Connection::pump);
         connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
         connect(&m_slowTimer, &QTimer::timeout, this, &Connection::pump);
         onReadyRead();
@@ -77,8 +83,8 @@ private:
         if (owner == QLatin1String("redirect")) {
             // As the real repository sends its files from another address.
             const QByteArray location = "/ok" + path.mid(owner.size() + 1).toUtf8();
-            m_socket->write("HTTP/1.1 302 Found\r\nLocation: " + location
-                + "\r\nContent-Length: 0\r\n\r\n");
+            m_socket->write(
+                "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
             QTimer::singleShot(0, this, &Connection::onReadyRead);
             return;
         }
@@ -98,7 +104,9 @@ private:
         bool partial = false;
         static const QRegularExpression rangePattern(QStringLiteral("^bytes=(\\d+)-(\\d*)$"));
         const QRegularExpressionMatch asked = rangePattern.match(QString::fromLatin1(range));
-        if (asked.hasMatch() && owner != QLatin1String("norange")) {
+        const bool ignoresRange = owner == QLatin1String("norange")
+            || owner == QLatin1String("larger") || owner == QLatin1String("endless200");
+        if (asked.hasMatch() && !ignoresRange) {
             first = asked.captured(1).toLongLong();
             if (!asked.captured(2).isEmpty())
                 last = qMin(last, asked.captured(2).toLongLong());
@@ -114,9 +122,28 @@ private:
         if (owner == QLatin1String("badrange"))
             announcedFirst = first + 1;
 
+        // Bodies that run past the bytes of the file or the range: counted in the length, or
+        // sent without one until the connection closes, or without end.
+        m_junk = 0;
+        m_endless = false;
+        bool withLength = true;
+        if (owner == QLatin1String("longer") || owner == QLatin1String("longernolength")) {
+            m_junk = LongerBy;
+            withLength = owner == QLatin1String("longer");
+        } else if (owner == QLatin1String("larger")) {
+            m_junk = (LargerFactor - 1) * size;
+        } else if (owner.startsWith(QLatin1String("endless"))) {
+            m_endless = true;
+            withLength = false;
+        }
+        m_closeAfter = !withLength;
+
         QByteArray header = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
         header += "Content-Type: application/octet-stream\r\n";
-        header += "Content-Length: " + QByteArray::number(last - first + 1) + "\r\n";
+        if (withLength)
+            header += "Content-Length: " + QByteArray::number(last - first + 1 + m_junk) + "\r\n";
+        else
+            header += "Connection: close\r\n";
         if (partial)
             header += "Content-Range: bytes " + QByteArray::number(announcedFirst) + '-'
                 + QByteArray::number(last) + '/' + QByteArray::number(size) + "\r\n";
@@ -125,6 +152,7 @@ private:
 
         m_file.seek(first);
         m_remaining = last - first + 1;
+        m_stallAt = owner == QLatin1String("stall") ? m_remaining - StallAfter : -1;
         m_dropAfter = -1;
         if (owner.startsWith(QLatin1String("dropat")) && owner.mid(6).toLongLong() == first
             && partial)
@@ -150,6 +178,10 @@ private:
         QTimer::singleShot(0, this, &Connection::onReadyRead);
     }
 
+    // What was written and has not left yet: the plain bytes waiting for encryption and the
+    // encrypted ones waiting for the network.
+    qint64 unsent() const { return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite(); }
+
     // Feeds the socket a chunk at a time, so that a large window is never held in memory.
     void pump()
     {
@@ -158,8 +190,8 @@ private:
         if (m_slow && sender() != &m_slowTimer)
             return;
         const qint64 chunk = m_slow ? SlowChunkSize : ChunkSize;
-        while (m_remaining > 0 && m_socket->bytesToWrite() < 4 * ChunkSize) {
-            qint64 n = qMin(chunk, m_remaining);
+        while (m_remaining > qMax<qint64>(m_stallAt, 0) && unsent() < 4 * ChunkSize) {
+            qint64 n = qMin(chunk, m_remaining - qMax<qint64>(m_stallAt, 0));
             if (m_dropAfter >= 0)
                 n = qMin(n, m_dropAfter);
             const QByteArray data = m_file.read(n);
@@ -179,12 +211,31 @@ private:
             if (m_slow)
                 break;
         }
-        if (m_remaining == 0) {
-            m_sending = false;
-            m_slowTimer.stop();
-            m_file.close();
-            QTimer::singleShot(0, this, &Connection::onReadyRead);
+        // A stalled answer keeps the connection open and sends nothing more.
+        if (m_stallAt >= 0 && m_remaining == m_stallAt)
+            return;
+        if (m_remaining > 0)
+            return;
+        static const QByteArray junk(ChunkSize, JunkByte);
+        // A client that went away takes nothing more: an endless body ends with it.
+        while ((m_endless || m_junk > 0) && unsent() < 4 * ChunkSize
+            && m_socket->state() == QAbstractSocket::ConnectedState) {
+            const qint64 n = m_endless ? ChunkSize : qMin(ChunkSize, m_junk);
+            if (m_socket->write(junk.constData(), n) != n)
+                break;
+            m_junk -= n;
         }
+        if (m_endless || m_junk > 0)
+            return;
+        m_sending = false;
+        m_slowTimer.stop();
+        m_file.close();
+        if (m_closeAfter) {
+            // Without a length, the end of the body is the end of the connection.
+            m_socket->disconnectFromHost();
+            return;
+        }
+        QTimer::singleShot(0, this, &Connection::onReadyRead);
     }
 
     QSslSocket *m_socket;
@@ -193,6 +244,10 @@ private:
     QFile m_file;
     qint64 m_remaining = 0;
     qint64 m_dropAfter = -1;
+    qint64 m_stallAt = -1;
+    qint64 m_junk = 0;
+    bool m_endless = false;
+    bool m_closeAfter = false;
     bool m_sending = false;
     bool m_slow = false;
     QTimer m_slowTimer;

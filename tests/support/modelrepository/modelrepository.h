@@ -18,6 +18,12 @@ class QSslSocket;
 //   badrange     206 whose Content-Range starts one byte after the asked one
 //   slow         sends 64 KiB every 20 ms
 //   redirect     answers 302 with the address of the file under the owner "ok"
+//   longer       206 whose body runs 1 MiB of junk past the range, counted in Content-Length
+//   longernolength  the same without a Content-Length; the connection closes after the body
+//   larger       ignores Range: 200 whose Content-Length is ten times the file, junk after it
+//   endless      206 with the range, then junk without end (no Content-Length)
+//   endless200   ignores Range: 200 with the whole file, then junk without end
+//   stall        announces the range, sends its first 1000 bytes, then nothing
 // Every request is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
 // a missing header as "-".
 class ModelRepository : public QObject

@@ -81,8 +81,10 @@ Rectangle {
             id: localAIOptionsLayout
             objectName: "localAIOptionsLayout"
             Layout.alignment: Qt.AlignHCenter
-            // Hidden, not removed: the view keeps its place when the mode changes.
+            // Hidden, not removed: the view keeps its place when the mode changes. Hidden
+            // controls take no hover and no click.
             opacity: localRadioBtn.checked ? 1 : 0
+            enabled: localRadioBtn.checked
 
             RowLayout {
                 Layout.alignment: Qt.AlignHCenter
@@ -142,6 +144,8 @@ Rectangle {
                     icon.path: IconVault.folder
                     icon.color: CustomColors.plainWhite
                     icon.sourceSize.height: height / 2
+                    // A disabled item still gets hover events: the tooltip must not show.
+                    mouseArea.hoverEnabled: localAIOptionsLayout.enabled
                     ToolTip.visible: mouseArea.containsMouse
                     ToolTip.text: "Model location on disk"
                     onClicked: Chat.selectOraculdDir()
@@ -155,6 +159,7 @@ Rectangle {
                     icon.path: IconVault.download
                     icon.color: CustomColors.plainWhite
                     icon.sourceSize.height: height / 2
+                    mouseArea.hoverEnabled: localAIOptionsLayout.enabled
                     ToolTip.visible: mouseArea.containsMouse
                     ToolTip.text: "Download available models"
                     onClicked: mainStack.push(modelDownload)

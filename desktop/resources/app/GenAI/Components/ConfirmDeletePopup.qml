@@ -34,6 +34,7 @@ Popup {
         spacing: 20
 
         Text {
+            objectName: "deleteTitle"
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Delete model?"
             font.pixelSize: 14
@@ -42,6 +43,7 @@ Popup {
         }
 
         Text {
+            objectName: "deleteExplanation"
             anchors.horizontalCenter: parent.horizontalCenter
             text: "This will remove the downloaded data."
             font.pixelSize: 12
