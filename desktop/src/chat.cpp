@@ -13,10 +13,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalSocket>
 #include <QMetaMethod>
 #include <QMetaProperty>
-#include <QProcess>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 
@@ -254,12 +252,6 @@ void Chat::startServerWhenModelsChosen()
         m_llmClient->setLocal(true);
 }
 
-bool Chat::serverRanWithoutModels() const
-{
-    const QStringList arguments = m_llmClient->findChild<QProcess *>()->arguments();
-    return !arguments.contains(QStringLiteral("-ma")) || !arguments.contains(QStringLiteral("-mr"));
-}
-
 void Chat::setLocalAI(bool localAI)
 {
     if (localAI != m_localAI) {
@@ -487,7 +479,7 @@ void Chat::onServerEnded()
 {
     onBackEndGone(true);
     // Started before both models were chosen, it ended at once: the choices since start it.
-    if (serverRanWithoutModels())
+    if (!m_llmClient->lastRunHadBothModels())
         startServerWhenModelsChosen();
 }
 

@@ -116,7 +116,6 @@ private:
     // still stored.
     void dropUnlistedChoices();
     void startServerWhenModelsChosen();
-    bool serverRanWithoutModels() const;
 
     bool backEndOpen(bool local) const;
     bool backEndComing(bool local) const;

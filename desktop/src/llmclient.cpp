@@ -200,6 +200,12 @@ bool LLMClient::isServerStarting() const
     return serverProcess->state() != QProcess::NotRunning || m_restartPending;
 }
 
+bool LLMClient::lastRunHadBothModels() const
+{
+    const QStringList arguments = serverProcess->arguments();
+    return arguments.contains(QStringLiteral("-ma")) && arguments.contains(QStringLiteral("-mr"));
+}
+
 QString LLMClient::serverProgramPath()
 {
     QString name = ServerName;

@@ -57,6 +57,9 @@ public:
     // one, it is on its way.
     bool isServerConnected() const;
     bool isServerStarting() const;
+    // Whether the last server run was started with both an answer and a retrieval model; one
+    // without them prints its usage and ends.
+    bool lastRunHadBothModels() const;
 
 signals:
     // One complete JSON message of the local socket per emission, in arrival order.
