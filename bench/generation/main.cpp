@@ -23,7 +23,6 @@
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,7 +52,8 @@ bool readAnswerLine(OraculdServer &server, Rate &rate)
             rate.ms = match.captured(2).toDouble();
             return true;
         }
-        QThread::msleep(20);
+        // The server's output is read while events are processed.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     }
     return false;
 }

@@ -274,8 +274,10 @@ void LlamaBackend::decodeOneStep()
     if (!model || !context || !sampler)
         throw std::runtime_error("LlamaBackend::generate: model/context/sampler not initialized");
     const int n = int(llama_n_ctx(context));
-    std::vector<llama_token> tokens = common_tokenize(
-        llama_model_get_vocab(model), formatPrompt(probeMessages(), n), true, true);
+    // As short as a chat gets, system turn included: the step costs a decode per token.
+    static const std::vector<ChatTurn> shortest { { "system", "." }, { "user", "?" } };
+    std::vector<llama_token> tokens
+        = common_tokenize(llama_model_get_vocab(model), formatPrompt(shortest, n), true, true);
     if (tokens.size() > size_t(n))
         tokens.resize(size_t(n));
     llama_memory_t memory = llama_get_memory(context);

@@ -132,7 +132,7 @@ void tst_EmbeddingIntentClassifier::documentQuestionNeedsMoreThanTheMargin_data(
     QTest::newRow("one step above the margin") << 0.6f << 1 << int(RagQa);
     QTest::newRow("at the margin of a weak example: general chat") << 0.3f << 0 << int(GeneralChat);
     QTest::newRow("above the margin of a weak example") << 0.3f << 1 << int(RagQa);
-    QTest::newRow("well above a weak example") << 0.3f << 2000 << int(RagQa);
+    QTest::newRow("2000 steps above the margin of a weak example") << 0.3f << 2000 << int(RagQa);
 }
 
 void tst_EmbeddingIntentClassifier::documentQuestionNeedsMoreThanTheMargin()
