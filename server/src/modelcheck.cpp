@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -35,7 +34,11 @@ std::string lastLine(const QByteArray &output)
 
 std::string signalName(int signalNumber)
 {
+#ifdef Q_OS_UNIX
     const char *description = strsignal(signalNumber);
+#else
+    const char *description = nullptr; // an exception code, not a signal
+#endif
     return "signal " + std::to_string(signalNumber)
         + (description ? std::string(" (") + description + ")" : std::string());
 }
