@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <future>
 #include <stdexcept>
 
 namespace {
@@ -47,13 +48,17 @@ std::string utf8(const QJsonValue &value)
 OrchestratorCore::OrchestratorCore(
     const char *retrievalModelPath, const char *answerModelPath, ModelCheck check)
     : modelCheck(std::move(check))
-    // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
-    , retrieval(makeRetrieval(retrievalModelPath))
-    , engine(std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>()))
     , intentClassifier(MinIntentScore)
 {
+    // The answer model is tried in its own process while the retrieval model is tried and
+    // loaded, so start-up waits for the longer of the two trials only.
+    std::future<std::string> answerProblem = std::async(std::launch::async,
+        [this, path = std::string(answerModelPath)] { return modelProblem(path, AnswerModel); });
+    // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
+    retrieval = makeRetrieval(retrievalModelPath);
+    engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
     warnIfRetrievalMissing(retrievalModelPath);
-    const std::string problem = modelProblem(answerModelPath, AnswerModel);
+    const std::string problem = answerProblem.get();
     if (!problem.empty())
         throw std::runtime_error(
             std::string("Answer model \"") + answerModelPath + "\" " + problem);
