@@ -1,15 +1,13 @@
-// Streams one long answer from a fresh oraculd and prints, for bench/generation/run, how many
-// pieces arrived after the answer's first piece and the milliseconds they took:
-//   bench-generation <answer.gguf> <retrieval.gguf> <pieces>
+// Asks a fresh oraculd for one long answer and prints, for bench/generation/run, how many tokens
+// the server generated for it and the milliseconds from its first token to its last, as the
+// server's own log line for the answer says:
+//   bench-generation <answer.gguf> <retrieval.gguf> <tokens>
 // A model with random weights ends its answers at random, so the question is asked of a fresh
-// server again until one answer holds at least <pieces> pieces after its first. A fresh server
-// each time keeps the measured tokens at the depth of one prompt: a second question on the
-// same server would generate behind the first answer's tokens too. Only the first <pieces>
-// pieces after the first count, so the measured stretch matches llama-bench's text generation
-// of as many tokens. A piece holds one generated token or more: a token whose text ends inside a
-// character waits for the next, and a token without text sends nothing (this shape's byte tokens
-// do both, for about a fifth of a random answer's tokens). Pieces per second is thus a lower
-// bound of the tokens per second. QUORVANE_BIN_DIR names the folder of oraculd.
+// server again until one answer holds at least <tokens> tokens after its first. A fresh server
+// each time keeps the answer at the depth of one prompt: a second question on the same server
+// would generate behind the first answer's tokens too. The time spans one step per token after
+// the first, each a decode of one token and a draw, as llama-bench's text generation times one
+// decode per token. QUORVANE_BIN_DIR names the folder of oraculd.
 //   bench-generation --prompt-tokens <answer.gguf>
 // prints how many tokens the server's prompt for the question holds: the fewest over the
 // skills the question may be classed as, with no provided information, which is the least
@@ -22,8 +20,9 @@
 #include "orchestratorcore.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -35,13 +34,33 @@ const char Question[] = "Tell me a long story.";
 
 struct Rate
 {
-    qint64 pieces = 0;
-    qint64 ms = 0;
+    qint64 tokens = 0;
+    double ms = 0;
 };
 
-// One answer from a fresh server: the pieces after its first (at most `wanted`) and their time.
-bool measureAnswer(const QString &answerModel, const QString &retrievalModel, int wanted,
-    Rate &rate, QString &error)
+// The server's line for its answer; its logger writes from a thread of its own, so the line may
+// follow the answer's last reply by a moment.
+bool readAnswerLine(OraculdServer &server, Rate &rate)
+{
+    static const QRegularExpression line(
+        QStringLiteral("(\\d+) tokens generated, ([0-9.]+) ms from the first to the last"));
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        const QRegularExpressionMatch match = line.match(server.errorOutput());
+        if (match.hasMatch()) {
+            rate.tokens = match.captured(1).toLongLong();
+            rate.ms = match.captured(2).toDouble();
+            return true;
+        }
+        // The server's output is read while events are processed.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return false;
+}
+
+// One answer from a fresh server: its token count and the time from its first token to its last.
+bool measureAnswer(
+    const QString &answerModel, const QString &retrievalModel, Rate &rate, QString &error)
 {
     OraculdServer server;
     server.setStartTimeout(300000);
@@ -56,29 +75,23 @@ bool measureAnswer(const QString &answerModel, const QString &retrievalModel, in
             + server.errorOutput().right(3000);
         return false;
     }
-    QElapsedTimer clock;
-    clock.start();
     client.send(QJsonObject { { "type", "query" }, { "query", Question } });
-    qint64 first = -1;
     for (;;) {
         const QByteArray reply = client.nextReply(600000);
         if (reply.isEmpty()) {
             error = "no reply within ten minutes: " + server.errorOutput().right(2000);
             return false;
         }
-        const QString type = QJsonDocument::fromJson(reply).object().value("type").toString();
-        if (type == QLatin1String("ANSREFS"))
-            return true;
-        if (type != QLatin1String("ANSPART"))
-            continue;
-        const qint64 now = clock.elapsed();
-        if (first < 0) {
-            first = now;
-        } else if (rate.pieces < wanted) {
-            ++rate.pieces;
-            rate.ms = now - first;
-        }
+        if (QJsonDocument::fromJson(reply).object().value("type").toString()
+            == QLatin1String("ANSREFS"))
+            break;
     }
+    if (!readAnswerLine(server, rate)) {
+        error = "the server logged no token count for its answer: "
+            + server.errorOutput().right(2000);
+        return false;
+    }
+    return true;
 }
 
 bool measure(const QString &answerModel, const QString &retrievalModel, int wanted, Rate &rate,
@@ -87,13 +100,13 @@ bool measure(const QString &answerModel, const QString &retrievalModel, int want
     qint64 longest = 0;
     for (int question = 0; question < MaxQuestions; ++question) {
         rate = Rate {};
-        if (!measureAnswer(answerModel, retrievalModel, wanted, rate, error))
+        if (!measureAnswer(answerModel, retrievalModel, rate, error))
             return false;
-        if (rate.pieces >= wanted)
+        if (rate.tokens > wanted)
             return true;
-        longest = std::max(longest, rate.pieces);
+        longest = std::max(longest, rate.tokens);
     }
-    error = QStringLiteral("no answer in %1 held %2 pieces after its first (the longest held %3)")
+    error = QStringLiteral("no answer in %1 held %2 tokens after its first (the longest held %3)")
                 .arg(MaxQuestions)
                 .arg(wanted)
                 .arg(longest);
@@ -139,7 +152,7 @@ int main(int argc, char *argv[])
     }
     if (argc != 4) {
         std::fprintf(stderr,
-            "usage: bench-generation <answer.gguf> <retrieval.gguf> <pieces>\n"
+            "usage: bench-generation <answer.gguf> <retrieval.gguf> <tokens>\n"
             "       bench-generation --prompt-tokens <answer.gguf>\n");
         return 2;
     }
@@ -149,7 +162,6 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench-generation: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf(
-        "%lld %lld\n", static_cast<long long>(rate.pieces), static_cast<long long>(rate.ms));
+    std::printf("%lld %.3f\n", static_cast<long long>(rate.tokens), rate.ms);
     return 0;
 }

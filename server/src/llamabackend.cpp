@@ -8,6 +8,7 @@
 #include <log.h>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <stdexcept>
 
@@ -222,6 +223,10 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
     const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
 
     std::string answer;
+    // How fast the answer was generated, for the log: tokens and time from the first to the last.
+    int sampled = 0;
+    std::chrono::steady_clock::time_point firstSampled;
+    std::chrono::steady_clock::time_point lastSampled;
     // A model that never produces its end token stops after as many tokens as the context holds.
     for (int generated = 0; generated < n; ++generated) {
         const llama_pos maxPos = llama_memory_seq_pos_max(memory, 0);
@@ -242,6 +247,9 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
         }
 
         const llama_token token = llama_sampler_sample(sampler, context, -1);
+        lastSampled = std::chrono::steady_clock::now();
+        if (sampled++ == 0)
+            firstSampled = lastSampled;
         tokenHistory.push_back(token);
         if (llama_vocab_is_eog(vocab, token))
             break;
@@ -254,7 +262,36 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
         batchStart = tokenHistory.size() - 1;
         batchCount = 1;
     }
+    // The end token counts: it is generated like any other. The time spans sampled - 1 steps.
+    const double ms = std::chrono::duration<double, std::milli>(lastSampled - firstSampled).count();
+    LOG_INF("%s: %d tokens generated, %.3f ms from the first to the last\n",
+        "LlamaBackend::generate", sampled, ms);
     return answer;
+}
+
+void LlamaBackend::decodeOneStep()
+{
+    if (!model || !context || !sampler)
+        throw std::runtime_error("LlamaBackend::generate: model/context/sampler not initialized");
+    const int n = int(llama_n_ctx(context));
+    // As short as a chat gets, system turn included: the step costs a decode per token.
+    static const std::vector<ChatTurn> shortest { { "system", "." }, { "user", "?" } };
+    std::vector<llama_token> tokens
+        = common_tokenize(llama_model_get_vocab(model), formatPrompt(shortest, n), true, true);
+    if (tokens.size() > size_t(n))
+        tokens.resize(size_t(n));
+    llama_memory_t memory = llama_get_memory(context);
+    llama_memory_seq_rm(memory, 0, 0, -1);
+    const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
+    for (size_t offset = 0; offset < tokens.size(); offset += maxDecode) {
+        const size_t count = std::min(maxDecode, tokens.size() - offset);
+        batch = llama_batch_get_one(tokens.data() + offset, int32_t(count));
+        if (llama_decode(context, batch) < 0)
+            throw std::runtime_error("LlamaBackend::generate: llama_decode() failed");
+    }
+    llama_sampler_sample(sampler, context, -1);
+    llama_memory_seq_rm(memory, 0, 0, -1);
+    batch = llama_batch {};
 }
 
 int LlamaBackend::contextSize() const

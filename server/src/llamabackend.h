@@ -33,6 +33,10 @@ public:
         const std::function<void(const std::string &)> &onPiece) override;
     int contextSize() const override;
 
+    // One real step on a short chat: the prompt decoded and one token sampled; the history and
+    // the cache are left empty. Throws as generate does.
+    void decodeOneStep();
+
     // The tokens the model has been shown so far, oldest first.
     const std::vector<llama_token> &history() const { return tokenHistory; }
 

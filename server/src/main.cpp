@@ -2,6 +2,7 @@
 #include "llamaruntime.h"
 #include "messageworker.h"
 #include "modelarguments.h"
+#include "modelcheck.h"
 #include "orchestratorcore.h"
 #include "replychannel.h"
 
@@ -36,6 +37,12 @@ void onNewConnection(QLocalServer &server, MessageWorker &worker)
         auto splitter = std::make_shared<JsonStreamSplitter>();
         QObject::connect(connection, &QLocalSocket::readyRead,
             [connection, splitter, &worker] { onReadyRead(connection, *splitter, worker); });
+        // What the client sent before it went is still handled; then the connection is freed.
+        QObject::connect(
+            connection, &QLocalSocket::disconnected, connection, [connection, splitter, &worker] {
+                onReadyRead(connection, *splitter, worker);
+                worker.retireSocket(connection);
+            });
         qDebug("Server: New connection initialized");
     }
 }
@@ -44,6 +51,12 @@ void onNewConnection(QLocalServer &server, MessageWorker &worker)
 
 int main(int argc, char *argv[])
 {
+    // On an assertion ggml forks a debugger per failing thread; such helpers can outlive the
+    // process and hold its socket open. Set before ggml runs, and inherited by the model check.
+    qputenv("GGML_NO_BACKTRACE", "1");
+    if (isModelCheckCommand(argc, argv))
+        return runModelCheck(argc, argv);
+
     QCoreApplication app(argc, argv);
 
     const ModelPaths modelPaths = parseModelArguments(argc, argv);
@@ -56,7 +69,11 @@ int main(int argc, char *argv[])
 
     std::unique_ptr<OrchestratorCore> core;
     try {
-        core = std::make_unique<OrchestratorCore>(retrievalPath, answerPath);
+        const std::string program = QCoreApplication::applicationFilePath().toStdString();
+        core = std::make_unique<OrchestratorCore>(
+            retrievalPath, answerPath, [program](const std::string &path, ModelRole role) {
+                return checkModelInChildProcess(program, path, role);
+            });
     } catch (const std::exception &error) {
         qCritical("%s", error.what());
         core.reset();
@@ -82,7 +99,10 @@ int main(int argc, char *argv[])
     else
         qWarning("Failed to listen on socket: %s", SocketName);
 
-    // The worker stops before any connection goes, so no reply is aimed at a destroyed one.
+    // The worker stops before any connection goes, so no reply is aimed at a destroyed one;
+    // a connection that closes as the server goes no longer reaches the worker.
+    for (QLocalSocket *connection : server->findChildren<QLocalSocket *>())
+        connection->disconnect();
     worker.reset();
     server.reset();
     core.reset();

@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QLocalSocket>
 
 #include <exception>
 
@@ -43,6 +44,31 @@ void MessageWorker::setSocket(QLocalSocket *socket)
     currentSocket = socket;
 }
 
+void MessageWorker::retireSocket(QLocalSocket *socket)
+{
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (currentSocket == socket)
+            currentSocket = nullptr;
+        // The handler still addresses its replies to it: the worker deletes it when done.
+        if (activeSocket == socket) {
+            activeSocketRetired = true;
+            return;
+        }
+    }
+    socket->deleteLater();
+}
+
+void MessageWorker::finishActiveSocket()
+{
+    std::lock_guard<std::mutex> lock(queueMutex);
+    // Posted after every reply of the message, so each of them is written (or dropped) first.
+    if (activeSocketRetired)
+        activeSocket->deleteLater();
+    activeSocket = nullptr;
+    activeSocketRetired = false;
+}
+
 void MessageWorker::run()
 {
     for (;;) {
@@ -58,12 +84,16 @@ void MessageWorker::run()
             message = std::move(queue.front());
             queue.pop_front();
             socket = currentSocket;
+            activeSocket = socket;
         }
         qDebug("Processing");
-        if (message.isEmpty() || !socket || !core)
+        if (message.isEmpty() || !socket || !core) {
+            finishActiveSocket();
             continue;
+        }
         try {
             handle(message, socket);
+            finishActiveSocket();
         } catch (const std::exception &error) {
             // A failed model load or decode leaves no answer model to serve with: report it and
             // let the main thread end the process, instead of dying inside this thread.

@@ -31,13 +31,19 @@ public:
 
     void enqueue(const QByteArray &message);
     void setSocket(QLocalSocket *socket);
+    // A connection whose client has gone: it is no longer current, and it is deleted (later, on
+    // its own thread) as soon as no message that replies to it is being handled.
+    void retireSocket(QLocalSocket *socket);
 
 private:
     void run();
     void handle(const QByteArray &message, QLocalSocket *socket);
+    void finishActiveSocket();
 
     std::atomic<bool> stopRequested { false };
     QLocalSocket *currentSocket = nullptr;
+    QLocalSocket *activeSocket = nullptr; // the connection of the message being handled
+    bool activeSocketRetired = false;
     OrchestratorCore *core = nullptr;
     std::deque<QByteArray> queue;
     std::mutex queueMutex;

@@ -13,16 +13,13 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <future>
+#include <stdexcept>
 
 namespace {
 
 constexpr float MinIntentScore = 0.4f;
-constexpr float MinP = 0.05f;
-constexpr float Temperature = 0.7f;
 constexpr size_t DocumentTextBytes = 600;
-// What the answer backend throws when llama.cpp cannot load a file.
-constexpr char AnswerModelLoadFailed[]
-    = "LlamaBackend::loadModel: llama_model_load_from_file() failed";
 
 // A JSON number as an int, or 0 when it is not a whole number within the int range.
 int wholeInt(const QJsonValue &value)
@@ -48,16 +45,41 @@ std::string utf8(const QJsonValue &value)
 
 } // namespace
 
-OrchestratorCore::OrchestratorCore(const char *retrievalModelPath, const char *answerModelPath)
-    // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
-    : retrieval(std::make_unique<Retrieval>(retrievalModelPath))
-    , engine(std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>()))
+OrchestratorCore::OrchestratorCore(
+    const char *retrievalModelPath, const char *answerModelPath, ModelCheck check)
+    : modelCheck(std::move(check))
     , intentClassifier(MinIntentScore)
 {
+    // The answer model is tried in its own process while the retrieval model is tried and
+    // loaded, so start-up waits for the longer of the two trials only.
+    std::future<std::string> answerProblem = std::async(std::launch::async,
+        [this, path = std::string(answerModelPath)] { return modelProblem(path, AnswerModel); });
+    // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
+    retrieval = makeRetrieval(retrievalModelPath);
+    engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
     warnIfRetrievalMissing(retrievalModelPath);
+    const std::string problem = answerProblem.get();
+    if (!problem.empty())
+        throw std::runtime_error(
+            std::string("Answer model \"") + answerModelPath + "\" " + problem);
     engine->loadModel(answerModelPath, MinP, Temperature);
     answerModelFile = answerModelPath;
     intentClassifier.initialize(retrieval.get(), &chunks);
+}
+
+std::string OrchestratorCore::modelProblem(const std::string &path, ModelRole role) const
+{
+    // The cheap checks first: they also keep a FIFO, which would block the trial's first read,
+    // away from it.
+    std::string problem = role == AnswerModel ? ggufFileProblem(path) : modelPathProblem(path);
+    if (problem.empty() && modelCheck)
+        problem = modelCheck(path, role);
+    return problem;
+}
+
+std::unique_ptr<Retrieval> OrchestratorCore::makeRetrieval(const std::string &path) const
+{
+    return std::make_unique<Retrieval>(path.c_str(), modelProblem(path, RetrievalModel));
 }
 
 OrchestratorCore::~OrchestratorCore() = default;
@@ -126,7 +148,10 @@ void OrchestratorCore::handleChunks(const QJsonObject &message, QLocalSocket *)
         addDocumentRecord(chunks.back().doc);
     }
     // Records embedded before keep their embeddings; the pass brings the rest up to date.
-    retrieval->embed_chunks(chunks);
+    for (const std::string &doc : retrieval->embed_chunks(chunks))
+        qCritical("The retrieval model failed on chunks of \"%s\": they have no embedding and "
+                  "take no part in retrieval until they are embedded",
+            doc.c_str());
 }
 
 bool OrchestratorCore::parseChunk(const QJsonObject &object, ChunkRecord &record)
@@ -232,30 +257,38 @@ void OrchestratorCore::removeDocument(const QJsonObject &message)
 
 void OrchestratorCore::reloadModels(const QJsonObject &message, QLocalSocket *connection)
 {
-    if (message.contains(QLatin1String("retmodel"))) {
-        const std::string path = utf8(message.value(QLatin1String("retmodel")));
-        // Built before the old engine goes, which keeps llama.cpp initialised in between.
-        std::unique_ptr<Retrieval> replacement = std::make_unique<Retrieval>(path.c_str());
-        retrieval.swap(replacement);
-        replacement.reset();
-        warnIfRetrievalMissing(path.c_str());
-        // Stored embeddings and the intent examples belong to the old model.
-        chunks.clear();
-        knownDocs.clear();
-        intentClassifier.initialize(retrieval.get(), &chunks);
-    }
+    if (message.contains(QLatin1String("retmodel")))
+        replaceRetrievalModel(utf8(message.value(QLatin1String("retmodel"))));
     if (message.contains(QLatin1String("ansmodel")))
         replaceAnswerModel(utf8(message.value(QLatin1String("ansmodel"))));
     sendReply(connection, QJsonObject { { QStringLiteral("type"), QStringLiteral("READYACK") } });
 }
 
+void OrchestratorCore::replaceRetrievalModel(const std::string &path)
+{
+    // Built before the old engine goes. A file that is refused costs the server neither its
+    // retrieval model nor the store embedded with it.
+    std::unique_ptr<Retrieval> replacement = makeRetrieval(path);
+    if (!replacement->isLoaded()) {
+        qWarning("Retrieval model \"%s\" could not be loaded (%s): the retrieval model stays as "
+                 "it was",
+            path.c_str(), replacement->loadProblem().c_str());
+        return;
+    }
+    retrieval.swap(replacement);
+    replacement.reset();
+    // Stored embeddings and the intent examples belong to the old model.
+    chunks.clear();
+    knownDocs.clear();
+    intentClassifier.initialize(retrieval.get(), &chunks);
+}
+
 void OrchestratorCore::replaceAnswerModel(const std::string &path)
 {
-    // A file that cannot be a model is refused before the old model goes: a bad choice at run
+    // A file that cannot be used is refused before the old model goes: a bad choice at run
     // time must not cost the server its answer model.
-    const std::string problem = ggufFileProblem(path);
+    const std::string problem = modelProblem(path, AnswerModel);
     if (!problem.empty()) {
-        qCritical("%s", AnswerModelLoadFailed);
         qWarning("Answer model \"%s\" %s: the answer model stays as it was", path.c_str(),
             problem.c_str());
         return;

@@ -3,6 +3,7 @@
 
 #include "chunkrecord.h"
 #include "embeddingintentclassifier.h"
+#include "modelcheck.h"
 
 #include <QJsonObject>
 
@@ -30,8 +31,14 @@ public:
         RetrievalModelMessage = 5
     };
 
-    // Loads both models; throws when the answer model cannot be loaded.
-    OrchestratorCore(const char *retrievalModelPath, const char *answerModelPath);
+    // How the answer model samples.
+    static constexpr float MinP = 0.05f;
+    static constexpr float Temperature = 0.7f;
+
+    // Loads both models; throws when the answer model cannot be loaded. `check`, when set,
+    // tries every model file before it is loaded here (at start-up and on a model change).
+    OrchestratorCore(const char *retrievalModelPath, const char *answerModelPath,
+        ModelCheck check = ModelCheck());
     ~OrchestratorCore();
 
     OrchestratorCore(const OrchestratorCore &) = delete;
@@ -69,6 +76,12 @@ private:
     friend class tst_OrchestratorCore;
 
     void warnIfRetrievalMissing(const char *path) const;
+    // Why the file cannot be used in `role`: its path, its GGUF layout (answer models), and
+    // the trial in a separate process; empty when it can.
+    std::string modelProblem(const std::string &path, ModelRole role) const;
+    // A retrieval engine for `path`, without a model when the file is refused.
+    std::unique_ptr<Retrieval> makeRetrieval(const std::string &path) const;
+    void replaceRetrievalModel(const std::string &path);
     // Loads another answer model in place of the current one; on failure the current one stays
     // (loaded again from its file when the new one got as far as llama.cpp), or none at all.
     void replaceAnswerModel(const std::string &path);
@@ -77,6 +90,7 @@ private:
     std::function<void(const std::string &)> streamPiece(
         QLocalSocket *connection, std::string &heldBack);
 
+    ModelCheck modelCheck;
     std::unordered_set<std::string> knownDocs;
     std::unique_ptr<Retrieval> retrieval;
     std::unique_ptr<LLMEngine> engine; // null when no answer model could be loaded

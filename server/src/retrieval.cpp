@@ -89,7 +89,8 @@ void batch_add_tokens(llama_batch &batch, const std::vector<llama_token> &tokens
 }
 
 // Runs one batch through the model and writes the normalised embedding of every sequence into
-// its row of `output`; returns how many sequences got one.
+// its row of `output`; returns how many sequences got one, or -1 when the model failed on the
+// batch and no row was written.
 int batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_seq, int n_embd)
 {
     // Without this a decoder would see the previous batch's tokens in its cache.
@@ -103,8 +104,12 @@ int batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_se
     // An encoder-only model (no memory) runs through the encoder; a decoder through
     // llama_decode, whose cache the sequence ids keep apart: llama_encode on a decoder crashes.
     const int32_t result = memory ? llama_decode(ctx, batch) : llama_encode(ctx, batch);
-    if (result < 0)
-        LOG_ERR("%s : failed to encode\n", "batch_encode");
+    // Any other result than 0 leaves the outputs unset or from an earlier batch (1: no room in
+    // the cache, 2: aborted, negative: an error): nothing of this batch may be read.
+    if (result != 0) {
+        LOG_ERR("%s : failed to encode (%d)\n", "batch_encode", int(result));
+        return -1;
+    }
 
     // A pooled embedding is the same for every token of its sequence: take it once. Without
     // pooling each token overwrites its row, which ends with the sequence's last token.
@@ -132,7 +137,10 @@ int batch_encode(llama_context *ctx, llama_batch &batch, float *output, int n_se
     return int(std::count(embedded.begin(), embedded.end(), true));
 }
 
-void encode_chunk_batches(llama_model *model, llama_context *ctx, std::vector<ChunkRecord> &records)
+// Returns the records that could not be embedded because the model failed on their batch; they
+// are left without an embedding.
+std::vector<size_t> encode_chunk_batches(
+    llama_model *model, llama_context *ctx, std::vector<ChunkRecord> &records)
 {
     const int n_embd = llama_model_n_embd(model);
     // An encoder pass takes the whole batch in one micro-batch, so the smaller room counts.
@@ -147,17 +155,23 @@ void encode_chunk_batches(llama_model *model, llama_context *ctx, std::vector<Ch
             pending.push_back(k);
     }
     if (pending.empty())
-        return;
+        return {};
 
     llama_batch batch = llama_batch_init(n_batch, 0, 1);
     std::vector<float> output(pending.size() * size_t(n_embd), 0.0f);
+    std::vector<bool> failed(pending.size(), false);
 
     size_t p = 0; // rows done
     int s = 0; // sequences in the batch
+    const auto encode = [&] {
+        if (batch_encode(ctx, batch, output.data() + p * size_t(n_embd), s, n_embd) < 0)
+            std::fill(
+                failed.begin() + std::ptrdiff_t(p), failed.begin() + std::ptrdiff_t(p + s), true);
+    };
     for (const size_t k : pending) {
         const std::vector<llama_token> &tokens = records[k].tokens;
         if (batch.n_tokens + int(tokens.size()) > n_batch || s == max_seq) {
-            batch_encode(ctx, batch, output.data() + p * size_t(n_embd), s, n_embd);
+            encode();
             common_batch_clear(batch);
             p += size_t(s);
             s = 0;
@@ -165,22 +179,32 @@ void encode_chunk_batches(llama_model *model, llama_context *ctx, std::vector<Ch
         batch_add_tokens(batch, tokens, s);
         ++s;
     }
-    batch_encode(ctx, batch, output.data() + p * size_t(n_embd), s, n_embd);
+    encode();
 
+    std::vector<size_t> unembedded;
     for (size_t row = 0; row < pending.size(); ++row) {
         ChunkRecord &record = records[pending[row]];
+        record.tokens.clear();
+        record.tokens.shrink_to_fit();
+        if (failed[row]) {
+            // No vector at all, so the record takes no part in any comparison, and the next
+            // pass tries it again.
+            record.embedding.clear();
+            record.embeddingCurrent = false;
+            unembedded.push_back(pending[row]);
+            continue;
+        }
         const float *begin = output.data() + row * size_t(n_embd);
         record.embedding.assign(begin, begin + n_embd);
         record.embeddingCurrent = true;
-        record.tokens.clear();
-        record.tokens.shrink_to_fit();
     }
     llama_batch_free(batch);
+    return unembedded;
 }
 
 } // namespace
 
-Retrieval::Retrieval(const char *modelPath)
+Retrieval::Retrieval(const char *modelPath, const std::string &refusal)
 {
     std::string programName = "oraculd";
     std::string modelOption = "--model";
@@ -210,7 +234,7 @@ Retrieval::Retrieval(const char *modelPath)
     }
     params = std::move(parsed);
 
-    problem = modelPathProblem(pathCopy);
+    problem = refusal.empty() ? modelPathProblem(pathCopy) : refusal;
     if (!problem.empty())
         return;
     llama_init = common_init_from_params(params);
@@ -269,14 +293,19 @@ bool Retrieval::isLoaded() const
     return model && ctx;
 }
 
-void Retrieval::embed_chunks(std::vector<ChunkRecord> &records)
+std::vector<std::string> Retrieval::embed_chunks(std::vector<ChunkRecord> &records)
 {
     // Models that cannot embed (encoder-decoder, rank pooling, no per-text output) are refused
     // when they load, so a loaded model embeds with or without pooling.
     if (!isLoaded())
-        return;
+        return {};
     tokenize_chunks(ctx, llama_model_get_vocab(model), records);
-    encode_chunk_batches(model, ctx, records);
+    std::vector<std::string> docs;
+    for (const size_t k : encode_chunk_batches(model, ctx, records)) {
+        if (std::find(docs.begin(), docs.end(), records[k].doc) == docs.end())
+            docs.push_back(records[k].doc);
+    }
+    return docs;
 }
 
 std::vector<float> Retrieval::embed_text(const std::string &text)

@@ -14,7 +14,9 @@
 class Retrieval
 {
 public:
-    explicit Retrieval(const char *modelPath);
+    // A non-empty `refusal` leaves the engine without a model, for that reason, without
+    // loading anything.
+    explicit Retrieval(const char *modelPath, const std::string &refusal = std::string());
     ~Retrieval();
 
     Retrieval(const Retrieval &) = delete;
@@ -27,8 +29,9 @@ public:
     const std::string &loadProblem() const;
 
     // Embeds every record whose embedding is not current for its text; the result equals a
-    // full pass over all records. Without a model the records are left as they are.
-    void embed_chunks(std::vector<ChunkRecord> &records);
+    // full pass over all records. Without a model the records are left as they are. Records
+    // the model fails on are left without an embedding; returns their documents, each once.
+    std::vector<std::string> embed_chunks(std::vector<ChunkRecord> &records);
 
     // Embedding of one text (cut to fit the model when longer); empty without a model.
     std::vector<float> embed_text(const std::string &text);
@@ -45,6 +48,9 @@ public:
     int max_text_tokens() const;
 
 private:
+    friend class tst_Retrieval;
+    friend class tst_OrchestratorCore;
+
     std::string embeddingProblem();
 
     common_params params;

@@ -30,6 +30,8 @@ public:
     // Waits for the process to end by itself.
     bool waitForExit(int timeoutMs = 30000);
     int exitCode() const;
+    // The server's process id while it runs, 0 otherwise.
+    qint64 processId() const { return process.processId(); }
     QProcess::ExitStatus exitStatus() const;
     // Everything the server wrote on standard error so far.
     QString errorOutput();

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <map>
 #include <stdexcept>
 
@@ -30,6 +31,16 @@ std::vector<float> withCosine(int hundredths)
 
 const std::vector<float> question { 1, 0, 0, 0, 0 };
 
+// A vector whose cosine with the question axis is exactly `cosine` as the classifier computes
+// it: (cosine, s) with s chosen so that the squared length sums to exactly 1 in single precision.
+std::vector<float> withExactCosine(float cosine)
+{
+    float s = std::sqrt(1.0f - cosine * cosine);
+    for (int step = 0; step < 64 && cosine * cosine + s * s != 1.0f; ++step)
+        s = std::nextafter(s, cosine * cosine + s * s < 1.0f ? 2.0f : 0.0f);
+    return { cosine, s, 0, 0, 0 };
+}
+
 QString modelPath(const char *name)
 {
     return qEnvironmentVariable("QUORVANE_MODELS_DIR") + '/' + name;
@@ -45,6 +56,8 @@ private slots:
     void exactCosinesHold();
     void decidesBySimilarities_data();
     void decidesBySimilarities();
+    void documentQuestionNeedsMoreThanTheMargin_data();
+    void documentQuestionNeedsMoreThanTheMargin();
     void documentMatchSkipsRecordsOfAnotherSize();
     void cosineSimilarity_data();
     void cosineSimilarity();
@@ -102,6 +115,44 @@ void tst_EmbeddingIntentClassifier::decidesBySimilarities()
         { Summarize, { withCosine(0), withCosine(summarize), withCosine(0) } },
         { Translate, { withCosine(translate), withCosine(0) } },
     };
+    QCOMPARE(EmbeddingIntentClassifier::classifyEmbedding(question, prototypes, &store, 5, 0.4f),
+        expected);
+}
+
+void tst_EmbeddingIntentClassifier::documentQuestionNeedsMoreThanTheMargin_data()
+{
+    // The best example similarity, and the best document similarity as single-precision steps
+    // away from that plus 0.05.
+    QTest::addColumn<float>("example");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("one step below the margin") << 0.6f << -1 << int(Summarize);
+    QTest::newRow("exactly at the margin is no document question") << 0.6f << 0 << int(Summarize);
+    QTest::newRow("one step above the margin") << 0.6f << 1 << int(RagQa);
+    QTest::newRow("at the margin of a weak example: general chat") << 0.3f << 0 << int(GeneralChat);
+    QTest::newRow("above the margin of a weak example") << 0.3f << 1 << int(RagQa);
+    QTest::newRow("2000 steps above the margin of a weak example") << 0.3f << 2000 << int(RagQa);
+}
+
+void tst_EmbeddingIntentClassifier::documentQuestionNeedsMoreThanTheMargin()
+{
+    QFETCH(float, example);
+    QFETCH(int, steps);
+    QFETCH(int, expected);
+
+    float doc = example + 0.05f;
+    for (int i = 0; i < std::abs(steps); ++i)
+        doc = std::nextafter(doc, steps < 0 ? 0.0f : 2.0f);
+    const std::vector<float> exampleVector = withExactCosine(example);
+    const std::vector<float> docVector = withExactCosine(doc);
+    QCOMPARE(EmbeddingIntentClassifier::cosineSimilarity(question, exampleVector), example);
+    QCOMPARE(EmbeddingIntentClassifier::cosineSimilarity(question, docVector), doc);
+
+    std::vector<ChunkRecord> store(1);
+    store[0].embedding = docVector;
+    const std::vector<IntentPrototypes> prototypes { { Summarize, { exampleVector } },
+        { Translate, { withCosine(0) } } };
     QCOMPARE(EmbeddingIntentClassifier::classifyEmbedding(question, prototypes, &store, 5, 0.4f),
         expected);
 }

@@ -3,11 +3,14 @@
 #include "llmbackend.h"
 #include "llmengine.h"
 #include "retrieval.h"
+#include "topicsummarizer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <cmath>
 #include <memory>
 
 using Texts = QList<QByteArray>;
@@ -127,6 +130,7 @@ private slots:
     void removeDocument_data();
     void removeDocument();
     void newRetrievalModelEmptiesTheStore();
+    void chunksTheModelFailsOnTakeNoPartInRetrieval();
     void classifierSeesTheStore_data();
     void classifierSeesTheStore();
 
@@ -136,6 +140,8 @@ private slots:
     void widensToThePreselectedDocuments();
     void condensesOnlyBeyondThreeTimesTheContextSize_data();
     void condensesOnlyBeyondThreeTimesTheContextSize();
+    void condensesIntoTopicsAtTheThreshold_data();
+    void condensesIntoTopicsAtTheThreshold();
 
 private:
     QStringList storeLayout() const;
@@ -537,6 +543,26 @@ void tst_OrchestratorCore::newRetrievalModelEmptiesTheStore()
     QCOMPARE(core->intentClassifier.classify("Summarize this"), int(Summarize));
 }
 
+void tst_OrchestratorCore::chunksTheModelFailsOnTakeNoPartInRetrieval()
+{
+    recordPrompts(4096);
+    store({ { Iceland, Fishing } });
+    const QString failing = QStringLiteral("file:///d/volcanoes.pdf");
+    QTest::ignoreMessage(
+        QtCriticalMsg, QRegularExpression(QRegularExpression::escape("\"" + failing + "\"")));
+    // The compute back end ends every graph at once, so each encode call fails.
+    llama_set_abort_callback(
+        core->retrieval->ctx, [](void *) { return true; }, nullptr);
+    store({ { failing, Volcano } });
+    llama_set_abort_callback(core->retrieval->ctx, nullptr, nullptr);
+
+    for (const ChunkRecord &r : core->chunks)
+        QCOMPARE(r.embedding.empty(), r.doc == failing.toStdString());
+    // The question that matches the unembedded chunk word for word gets the other document.
+    const QByteArray system = ask(Volcano).first;
+    QVERIFY2(system.contains(Fishing.toUtf8()) && !system.contains(Volcano.toUtf8()), system);
+}
+
 void tst_OrchestratorCore::classifierSeesTheStore_data()
 {
     QTest::addColumn<QString>("question");
@@ -710,6 +736,50 @@ void tst_OrchestratorCore::condensesOnlyBeyondThreeTimesTheContextSize()
     const QByteArray system = ask(question).first;
     QVERIFY(!system.isEmpty());
     QCOMPARE(!system.contains("- " + text + "\n"), condensed);
+}
+
+void tst_OrchestratorCore::condensesIntoTopicsAtTheThreshold_data()
+{
+    // The similarity of the second chunk's embedding to the first's, as single-precision steps
+    // away from 0.82, and the topics the condensed context then has.
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("topics");
+
+    QTest::newRow("one step below the threshold: a topic of its own") << -1 << 2;
+    QTest::newRow("exactly the threshold joins") << 0 << 1;
+    QTest::newRow("one step above the threshold joins") << 1 << 1;
+    QTest::newRow("0.81: a topic of its own") << -167772 << 2;
+}
+
+void tst_OrchestratorCore::condensesIntoTopicsAtTheThreshold()
+{
+    QFETCH(int, steps);
+    QFETCH(int, topics);
+
+    float cosine = 0.82f;
+    for (int i = 0; i < std::abs(steps); ++i)
+        cosine = std::nextafter(cosine, steps < 0 ? 0.0f : 1.0f);
+    const std::vector<float> first { 1, 0, 0, 0 };
+    const std::vector<float> second { cosine, std::sqrt(1.0f - cosine * cosine), 0, 0 };
+    QCOMPARE(TopicSummarizer::cosineSimilarity(first, second), cosine);
+
+    // A summary of one document, which the question's own embedding on its document record
+    // preselects; its chunks, embedded only in their own small space, are all taken as they
+    // stand in the store. A context of 10 tokens condenses them.
+    recordPrompts(10);
+    const char doc[] = "file:///d/topics.pdf";
+    core->chunks.push_back(record(doc, "The first chunk opens a topic of its own.", first));
+    core->chunks.push_back(record(doc, "The second chunk joins it or opens another.", second));
+    core->chunks.back().index = 1;
+    core->chunks.push_back(record(
+        doc, "topics", core->retrieval->embed_text("Summarize this"), ChunkRecord::FileName));
+
+    const QByteArray system = ask("Summarize this").first;
+    const QByteArray header = "=== provided information ===\n";
+    QVERIFY2(system.startsWith("\n" + QByteArray(SummarizeInstruction) + header), system);
+    const QByteArray summary = system.mid(system.indexOf(header) + header.size()).chopped(1);
+    QVERIFY2(!summary.contains("- "), summary.constData()); // condensed, not listed
+    QCOMPARE(summary.count('\n') + 1, topics);
 }
 
 QTEST_GUILESS_MAIN(tst_OrchestratorCore)

@@ -93,6 +93,8 @@ private slots:
     void unloadableModelLeavesEveryCallSafe();
     void decoderModelEmbedsThroughDecode();
     void replacementOutlivesTheEngineItReplaces();
+    void recordsTheModelFailsOnGetNoVectors_data();
+    void recordsTheModelFailsOnGetNoVectors();
 
 private:
     std::unique_ptr<Retrieval> retrieval;
@@ -400,6 +402,42 @@ void tst_Retrieval::replacementOutlivesTheEngineItReplaces()
     std::vector<ChunkRecord> records { textRecord("winter garden") };
     replacement->embed_chunks(records);
     QVERIFY(maxDifference(records[0].embedding, before) < 1e-5f);
+}
+
+void tst_Retrieval::recordsTheModelFailsOnGetNoVectors_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::newRow("encoder, through llama_encode") << "retrieval.gguf";
+    QTest::newRow("decoder, through llama_decode") << "answer.gguf";
+}
+
+void tst_Retrieval::recordsTheModelFailsOnGetNoVectors()
+{
+    QFETCH(QString, model);
+    Retrieval engine(modelPath(qPrintable(model)).toUtf8().constData());
+    QVERIFY(engine.isLoaded());
+    const int n = engine.get_n_embd();
+
+    std::vector<ChunkRecord> records { textRecord("The harbour crane lifts containers.", "one"),
+        textRecord("The river runs under the bridge.", "two"),
+        textRecord("Ships leave the harbour at dawn.", "one") };
+    // An earlier pass leaves its outputs in the context: a failed pass must not hand them on.
+    engine.embed_text("A chocolate cake recipe with butter");
+    // The compute back end ends every graph at once, so each encode or decode call fails.
+    llama_set_abort_callback(
+        engine.ctx, [](void *) { return true; }, nullptr);
+    const std::vector<std::string> failed = engine.embed_chunks(records);
+    llama_set_abort_callback(engine.ctx, nullptr, nullptr);
+
+    QCOMPARE(failed, (std::vector<std::string> { "one", "two" }));
+    for (const ChunkRecord &record : records) {
+        QVERIFY(record.embedding.empty());
+        QVERIFY(record.tokens.empty());
+    }
+    // The next pass embeds them.
+    QVERIFY(engine.embed_chunks(records).empty());
+    for (const ChunkRecord &record : records)
+        QCOMPARE(int(record.embedding.size()), n);
 }
 
 QTEST_GUILESS_MAIN(tst_Retrieval)

@@ -2,6 +2,7 @@
 // --shape, a model of a real model's size with random weights for benchmarks.
 
 #include "bertmodels.h"
+#include "damagedmodels.h"
 #include "llamamodels.h"
 
 #include <cstdio>
@@ -32,6 +33,26 @@ bool write_text(const std::string &path, const std::string &text, std::string &e
     return true;
 }
 
+// Models whose header llama.cpp accepts and then aborts on: no layers at load, an unknown
+// pooling type when the graph is built, a negative RMS norm epsilon (one flipped sign bit) at
+// the first decode.
+bool write_damaged_models(const std::string &dir, std::string &error)
+{
+    const auto zero = [](uint32_t) { return 0u; };
+    const auto unknownPooling = [](uint32_t) { return 99u; };
+    const auto flipSign = [](uint32_t bits) { return bits ^ 0x80000000u; };
+    const std::string answer = dir + "answer.gguf";
+    const std::string retrieval = dir + "retrieval.gguf";
+    return write_damaged_copy(
+               answer, dir + "answer-no-layers.gguf", "llama.block_count", zero, error)
+        && write_damaged_copy(answer, dir + "answer-negative-epsilon.gguf",
+            "llama.attention.layer_norm_rms_epsilon", flipSign, error)
+        && write_damaged_copy(
+            retrieval, dir + "retrieval-no-layers.gguf", "bert.block_count", zero, error)
+        && write_damaged_copy(retrieval, dir + "retrieval-unknown-pooling.gguf",
+            "bert.pooling_type", unknownPooling, error);
+}
+
 bool write_test_models(const std::string &outdir, std::string &error)
 {
     std::error_code ec;
@@ -52,6 +73,7 @@ bool write_test_models(const std::string &outdir, std::string &error)
             answer_script(), dir + "answer-unknown-template.gguf", error, unknown_template())
         || !write_answer_model(
             answer_script(), dir + "answer-broken-template.gguf", error, broken_template())
+        || !write_damaged_models(dir, error)
         || !write_text(dir + "answer.txt", script_text(answer_script()), error)
         || !write_text(dir + "answer-utf8.txt", script_text(answer_utf8_script()), error))
         return false;
