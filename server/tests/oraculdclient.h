@@ -24,16 +24,19 @@ public:
         QString text() const { return pieces.join(QString()); }
     };
 
+    // The waits end as soon as the reply is there; they are long because a loaded machine embeds
+    // and loads models many times slower than an idle one.
+
     // Connects and takes the greeting, which must be exactly {"type":"READYACK"}.
-    bool connectTo(const QString &socketPath, int timeoutMs = 10000);
+    bool connectTo(const QString &socketPath, int timeoutMs = 60000);
 
     void send(const QByteArray &bytes);
     void send(const QJsonObject &message);
 
     // The next reply's bytes, or an empty array when none came in time.
-    QByteArray nextReply(int timeoutMs = 10000);
+    QByteArray nextReply(int timeoutMs = 60000);
     // Collects the replies of one query, up to its ANSREFS.
-    Answer collectAnswer(int timeoutMs = 30000);
+    Answer collectAnswer(int timeoutMs = 60000);
 
     QLocalSocket &socket() { return connection; }
 
