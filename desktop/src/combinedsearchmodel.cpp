@@ -11,8 +11,7 @@
 CombinedSearchModel::CombinedSearchModel(QObject *parent)
     : QAbstractItemModel(parent)
     , m_root(std::make_unique<SearchItem>())
-{
-}
+{ }
 
 CombinedSearchModel::~CombinedSearchModel() = default;
 
@@ -144,8 +143,7 @@ bool CombinedSearchModel::itemIsTopLevel(int row) const
     return !item.isValid() || !item.parent().isValid();
 }
 
-void CombinedSearchModel::onPdfSearchResultsAdded(
-    Doc *doc, QModelIndex parent, int first, int last)
+void CombinedSearchModel::onPdfSearchResultsAdded(Doc *doc, QModelIndex parent, int first, int last)
 {
     if (!doc || first > last || !isListed(doc))
         return;
@@ -190,8 +188,9 @@ void CombinedSearchModel::onPdfSearchResultsAdded(
         hit->searchIndex = i;
         fileItem->children.push_back(std::move(hit));
     }
+    // The insertion tells the views all they need. No layout change: the tree view would lay
+    // out every row again for each batch, so a search cost more the more hits it had listed.
     endInsertRows();
-    emit layoutChanged({}, QAbstractItemModel::NoLayoutChangeHint);
 }
 
 void CombinedSearchModel::onSearchStringChanged(QString searchString)
@@ -204,11 +203,10 @@ void CombinedSearchModel::onSearchStringChanged(QString searchString)
 
 void CombinedSearchModel::onDocDeleted(QString path)
 {
+    stopSearchesOfRemoved(&path);
     for (size_t row = 0; row < m_root->children.size(); ++row) {
-        SearchItem *fileItem = m_root->children[row].get();
-        if (fileItem->filePath != path)
+        if (m_root->children[row]->filePath != path)
             continue;
-        stopSearch(fileItem->searchModel);
         beginRemoveRows(QModelIndex(), int(row), int(row));
         m_root->children.erase(m_root->children.begin() + std::ptrdiff_t(row));
         endRemoveRows();
@@ -218,23 +216,20 @@ void CombinedSearchModel::onDocDeleted(QString path)
 
 void CombinedSearchModel::onDocsDeleted()
 {
+    stopSearchesOfRemoved(nullptr);
     const int n = rowCount();
     if (n == 0)
         return;
-    for (const auto &fileItem : m_root->children)
-        stopSearch(fileItem->searchModel);
     beginRemoveRows(QModelIndex(), 0, n - 1);
     m_root->children.clear();
     endRemoveRows();
 }
 
-bool CombinedSearchModel::isListed(Doc *doc)
+bool CombinedSearchModel::isRowOfItsList(Doc *doc)
 {
-    // A document that has left its list may still report a page searched before its search
-    // stopped; its hits must not come back into the tree.
     auto *list = qobject_cast<DocList *>(doc->parent());
     if (!list)
-        return true;
+        return false;
     for (int row = 0; row < list->rowCount(); ++row) {
         if (list->data(list->index(row), DocList::DocObjectRole).value<Doc *>() == doc)
             return true;
@@ -242,8 +237,37 @@ bool CombinedSearchModel::isListed(Doc *doc)
     return false;
 }
 
-void CombinedSearchModel::stopSearch(QPdfSearchModel *model)
+bool CombinedSearchModel::isListed(Doc *doc)
 {
-    if (auto *sliced = qobject_cast<TimeSlicedSearchModel *>(model))
-        sliced->stopSearching();
+    // A document that has left its list may still report a page searched before its search
+    // stopped; its hits must not come back into the tree.
+    return !qobject_cast<DocList *>(doc->parent()) || isRowOfItsList(doc);
+}
+
+Doc *CombinedSearchModel::docOf(QPdfSearchModel *model)
+{
+    // The search model hangs under its document, or beside it under the document list.
+    if (auto *doc = qobject_cast<Doc *>(model->parent()))
+        return doc;
+    if (!model->parent())
+        return nullptr;
+    const QList<Doc *> docs = model->parent()->findChildren<Doc *>(Qt::FindDirectChildrenOnly);
+    for (Doc *doc : docs) {
+        if (doc->pdfSearchModel() == model)
+            return doc;
+    }
+    return nullptr;
+}
+
+void CombinedSearchModel::stopSearchesOfRemoved(const QString *path)
+{
+    // Also the documents that have found nothing yet: they have no file item, and their first
+    // hit would bring one back.
+    const QList<TimeSlicedSearchModel *> searching = TimeSlicedSearchModel::searchingModels();
+    for (TimeSlicedSearchModel *model : searching) {
+        Doc *doc = docOf(model);
+        if (!doc || isRowOfItsList(doc) || (path && doc->path() != *path))
+            continue;
+        model->stopSearching();
+    }
 }

@@ -35,7 +35,8 @@ public:
     explicit CombinedSearchModel(QObject *parent = nullptr);
     ~CombinedSearchModel() override;
 
-    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
+    QModelIndex index(
+        int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &index) const override;
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -75,8 +76,14 @@ private:
 
     SearchItem *itemAt(const QModelIndex &index) const;
     QModelIndex indexAtExpandedRow(int row) const;
+    // True for a row of the document list that is the document's parent.
+    static bool isRowOfItsList(Doc *doc);
+    // True unless the document has a document list for a parent and is none of its rows.
     static bool isListed(Doc *doc);
-    static void stopSearch(QPdfSearchModel *model);
+    static Doc *docOf(QPdfSearchModel *model);
+    // Stops the search of every document that is no row of its list, of those with this path
+    // when one is given.
+    static void stopSearchesOfRemoved(const QString *path);
 
     std::unique_ptr<SearchItem> m_root;
     QString m_searchString;

@@ -52,6 +52,8 @@ public:
         return m_models.contains(const_cast<TimeSlicedSearchModel *>(model));
     }
 
+    QList<TimeSlicedSearchModel *> models() const { return m_models; }
+
 protected:
     void timerEvent(QTimerEvent *event) override
     {
@@ -123,6 +125,12 @@ void TimeSlicedSearchModel::stopSearching()
 {
     if (SearchSlices::current())
         SearchSlices::current()->remove(this);
+}
+
+QList<TimeSlicedSearchModel *> TimeSlicedSearchModel::searchingModels()
+{
+    return SearchSlices::current() ? SearchSlices::current()->models()
+                                   : QList<TimeSlicedSearchModel *>();
 }
 
 void TimeSlicedSearchModel::timerEvent(QTimerEvent *event)

@@ -30,6 +30,8 @@ public:
     bool isSearching() const;
     // Abandons the rest of the current search; the hits found so far stay.
     void stopSearching();
+    // Every model whose pages are still to be searched, in the order their searches started.
+    static QList<TimeSlicedSearchModel *> searchingModels();
 
 protected:
     void timerEvent(QTimerEvent *event) override;

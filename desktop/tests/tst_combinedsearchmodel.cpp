@@ -47,6 +47,7 @@ private slots:
 
     void emptyBeforeAnySearch();
     void batchesOfOneDocumentFormOneFileItem();
+    void batchesOnlyInsertRows();
     void hitsCarryPageAndContext();
     void expandedRows_data();
     void expandedRows();
@@ -71,6 +72,7 @@ private:
     QString m_second; // one hit among markup characters
     QString m_third; // two hits
     QString m_long; // a hit on every one of many pages
+    QString m_late; // more pages, one hit on the last
     std::unique_ptr<QObject> m_list;
     std::unique_ptr<CombinedSearchModel> m_model;
     QList<Doc *> m_docs;
@@ -92,8 +94,13 @@ void tst_CombinedSearchModel::initTestCase()
     for (int page = 0; page < 400; ++page)
         pages.append({ QStringLiteral("Page %1 has a harbour too.").arg(page) });
     m_long = writePdf(m_dir.filePath(QStringLiteral("long.pdf")), pages);
+    QList<QStringList> latePages;
+    for (int page = 0; page < 1200; ++page)
+        latePages.append({ QStringLiteral("Page %1 of a long road.").arg(page) });
+    latePages.append({ QStringLiteral("At last the harbour.") });
+    m_late = writePdf(m_dir.filePath(QStringLiteral("late.pdf")), latePages);
     QVERIFY(!m_first.isEmpty() && !m_second.isEmpty() && !m_third.isEmpty());
-    QVERIFY(!m_long.isEmpty());
+    QVERIFY(!m_long.isEmpty() && !m_late.isEmpty());
 }
 
 void tst_CombinedSearchModel::init()
@@ -168,8 +175,8 @@ void tst_CombinedSearchModel::batchesOfOneDocumentFormOneFileItem()
     QCOMPARE(inserted.at(2).at(2).toInt(), 2);
     QCOMPARE(file.data(role(CombinedSearchModel::FilePathRole)).toString(), doc->path());
     QCOMPARE(file.data(Qt::DisplayRole).toString(), doc->path());
-    QCOMPARE(file.data(role(CombinedSearchModel::FileNameRole)).toString(),
-        QStringLiteral("first.pdf"));
+    QCOMPARE(
+        file.data(role(CombinedSearchModel::FileNameRole)).toString(), QStringLiteral("first.pdf"));
     const QList<int> pages { 0, 1, 1 };
     for (int row = 0; row < 3; ++row) {
         const QModelIndex hit = m_model->index(row, 0, file);
@@ -177,6 +184,29 @@ void tst_CombinedSearchModel::batchesOfOneDocumentFormOneFileItem()
         QCOMPARE(hit.data(role(CombinedSearchModel::SearchStringRole)).toString(),
             QStringLiteral("harbour"));
     }
+}
+
+void tst_CombinedSearchModel::batchesOnlyInsertRows()
+{
+    // Every batch is an insertion and nothing more: a change of layout, data or the whole model
+    // makes a tree view go over every row it has, batch after batch.
+    addDoc(m_long);
+    addDoc(m_first);
+    addDoc(m_third);
+    QSignalSpy inserted(m_model.get(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy aboutToChangeLayout(m_model.get(), &QAbstractItemModel::layoutAboutToBeChanged);
+    QSignalSpy layoutChanged(m_model.get(), &QAbstractItemModel::layoutChanged);
+    QSignalSpy dataChanged(m_model.get(), &QAbstractItemModel::dataChanged);
+    search(QStringLiteral("harbour"));
+    QSignalSpy reset(m_model.get(), &QAbstractItemModel::modelReset);
+    QTRY_VERIFY_WITH_TIMEOUT(searchDone(), 30000);
+    QCOMPARE(m_model->rowCount(), 3);
+    // Three file items, 400 pages with a hit each, two pages of first.pdf, one of third.pdf.
+    QCOMPARE(inserted.size(), 3 + 400 + 2 + 1);
+    QCOMPARE(aboutToChangeLayout.size(), 0);
+    QCOMPARE(layoutChanged.size(), 0);
+    QCOMPARE(dataChanged.size(), 0);
+    QCOMPARE(reset.size(), 0);
 }
 
 void tst_CombinedSearchModel::hitsCarryPageAndContext()
@@ -352,8 +382,8 @@ void tst_CombinedSearchModel::newTextResetsTheTree()
     const QModelIndex hit = m_model->index(0, 0, m_model->index(0, 0));
     QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
         QStringLiteral("third.pdf"));
-    QCOMPARE(hit.data(role(CombinedSearchModel::SearchStringRole)).toString(),
-        QStringLiteral("there"));
+    QCOMPARE(
+        hit.data(role(CombinedSearchModel::SearchStringRole)).toString(), QStringLiteral("there"));
 
     search(QString());
     QCOMPARE(reset.size(), 2);
@@ -362,36 +392,45 @@ void tst_CombinedSearchModel::newTextResetsTheTree()
 
 void tst_CombinedSearchModel::removalStopsARunningSearch_data()
 {
-    QTest::addColumn<bool>("all");
-    QTest::newRow("that document") << false;
-    QTest::newRow("every document") << true;
+    QTest::addColumn<QString>("removed");
+    QTest::addColumn<QStringList>("left");
+    // long.pdf has shown its first hits; late.pdf is still searching without a hit.
+    QTest::newRow("a document with hits") << "long.pdf" << QStringList { "late.pdf" };
+    QTest::newRow("a document without a hit yet") << "late.pdf" << QStringList { "long.pdf" };
+    QTest::newRow("every document") << "" << QStringList();
 }
 
 void tst_CombinedSearchModel::removalStopsARunningSearch()
 {
-    QFETCH(bool, all);
+    QFETCH(QString, removed);
+    QFETCH(QStringList, left);
     Doc *running = addDoc(m_long);
-    addDoc(m_third);
-    auto *searchModel = qobject_cast<TimeSlicedSearchModel *>(running->pdfSearchModel());
+    Doc *late = addDoc(m_late);
+    const auto searchOf
+        = [](Doc *doc) { return qobject_cast<TimeSlicedSearchModel *>(doc->pdfSearchModel()); };
     QSignalSpy reported(running, &Doc::pdfSearchResultsAdded);
     search(QStringLiteral("harbour"));
     QVERIFY(reported.wait(5000));
-    QVERIFY(searchModel->isSearching());
-    QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
-        QStringLiteral("long.pdf"));
+    QVERIFY(searchOf(running)->isSearching());
+    QVERIFY(searchOf(late)->isSearching());
+    QCOMPARE(m_model->rowCount(), 1);
 
-    if (all)
+    if (removed.isEmpty()) {
         m_model->onDocsDeleted();
-    else
-        m_model->onDocDeleted(running->path());
-    QVERIFY(!searchModel->isSearching());
-    QTRY_VERIFY(searchDone());
-    QTest::qWait(200);
-    QCOMPARE(m_model->rowCount(), all ? 0 : 1);
-    if (!all) {
-        QCOMPARE(m_model->index(0, 0).data(role(CombinedSearchModel::FileNameRole)).toString(),
-            QStringLiteral("third.pdf"));
+    } else {
+        Doc *doc = removed == QLatin1String("long.pdf") ? running : late;
+        m_model->onDocDeleted(doc->path());
+        QVERIFY(!searchOf(doc)->isSearching());
     }
+    QCOMPARE(searchOf(running)->isSearching(), left.contains(QStringLiteral("long.pdf")));
+    QCOMPARE(searchOf(late)->isSearching(), left.contains(QStringLiteral("late.pdf")));
+    // With every search ended, no hit can come any more.
+    QTRY_VERIFY_WITH_TIMEOUT(searchDone(), 30000);
+    QStringList files;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        files.append(
+            m_model->index(row, 0).data(role(CombinedSearchModel::FileNameRole)).toString());
+    QCOMPARE(files, left);
 }
 
 void tst_CombinedSearchModel::documentOutsideItsListAddsNoHits()

@@ -32,6 +32,7 @@ using namespace ViewerPixels;
 namespace {
 
 const QString word = QStringLiteral("harbour");
+constexpr int quayPages = 80;
 
 } // namespace
 
@@ -52,6 +53,8 @@ private slots:
     void labelsStandSideBySideInReusedRows();
     void emptyingTheFieldEmptiesTheTree();
     void removedDocumentLeavesTheTreeWhileItsSearchRuns();
+    void leadingDotsUnlessTheTextBeforeIsCut_data();
+    void leadingDotsUnlessTheTextBeforeIsCut();
 
 private:
     QQuickItem *currentView() const;
@@ -65,6 +68,11 @@ private:
     void typeIntoField(const QString &text);
     void clearField();
     void openSearchView();
+    // Until the stack has ended its transition, and until a frame shows the scene as it is now.
+    void waitForTheStack();
+    // Dropped on the document view, which ingests it.
+    void listDocument(const QString &url);
+    void waitForAFrame();
     QRect inViewer(int page, const QRectF &points) const;
 
     QQuickWindow *window = nullptr;
@@ -76,6 +84,7 @@ private:
     QString roadUrl;
     QString notesUrl;
     QString longUrl;
+    QString quayUrl;
 };
 
 void tst_SearchView::initTestCase()
@@ -140,6 +149,22 @@ void tst_SearchView::initTestCase()
     const QString longPath = privateRoot() + QStringLiteral("/long.pdf");
     QVERIFY(longer.write(longPath));
     longUrl = QUrl::fromLocalFile(longPath).toString();
+
+    // The word after a long text on the first pages, at the very start of the page on the rest.
+    TestPdf quay;
+    for (int page = 0; page < quayPages; ++page) {
+        quay.addPage(QSizeF(612, 792));
+        if (page < quayPages / 2) {
+            quay.addText(page, { 72, 100 },
+                QStringLiteral("Fishing boats, ferries and rowing dinghies of all kinds moor at "
+                               "the jetty."));
+        } else {
+            quay.addText(page, { 72, 100 }, QStringLiteral("Jetty lamps glow at dusk."));
+        }
+    }
+    const QString quayPath = privateRoot() + QStringLiteral("/quay.pdf");
+    QVERIFY(quay.write(quayPath));
+    quayUrl = QUrl::fromLocalFile(quayPath).toString();
 
     QVERIFY(DocDrop::dropUrls(window, findItem(currentView(), QStringLiteral("docListView")),
         { QUrl(roadUrl), QUrl(notesUrl) }));
@@ -218,9 +243,32 @@ void tst_SearchView::openSearchView()
     if (currentView()->objectName() != QLatin1String("searchView")) {
         QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
         QTRY_COMPARE(currentView()->objectName(), QStringLiteral("searchView"));
-        // The stack's push transition.
-        QTest::qWait(500);
+        waitForTheStack();
     }
+}
+
+void tst_SearchView::waitForTheStack()
+{
+    QObject *stack = findObject(window, QStringLiteral("mainStack"));
+    QVERIFY(stack);
+    QTRY_VERIFY(!stack->property("busy").toBool());
+}
+
+void tst_SearchView::listDocument(const QString &url)
+{
+    click(findItem(currentView(), QStringLiteral("docButton")));
+    QTRY_COMPARE(currentView()->objectName(), QStringLiteral("docView"));
+    waitForTheStack();
+    QVERIFY(DocDrop::dropUrls(
+        window, findItem(currentView(), QStringLiteral("docListView")), { QUrl(url) }));
+}
+
+void tst_SearchView::waitForAFrame()
+{
+    // Layouts settle in the polish before a frame is drawn.
+    QSignalSpy frames(window, &QQuickWindow::frameSwapped);
+    window->update();
+    QVERIFY(frames.wait(10000));
 }
 
 QRect tst_SearchView::inViewer(int page, const QRectF &points) const
@@ -240,7 +288,7 @@ void tst_SearchView::ctrlFOpensTheSearchView()
     const int depth = stack->property("depth").toInt();
     QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
     QTRY_COMPARE(stack->property("depth").toInt(), depth + 1);
-    QTest::qWait(500);
+    waitForTheStack();
     QCOMPARE(currentView()->objectName(), QStringLiteral("searchView"));
 }
 
@@ -326,7 +374,7 @@ void tst_SearchView::showsTheHitsOfTwoDocuments()
                  .bold(),
         true);
 
-    QTest::qWait(300);
+    waitForAFrame();
     const QImage shot = saveScreenshot(window, QStringLiteral("search-two-documents"));
     QVERIFY(!shot.isNull());
 }
@@ -477,7 +525,8 @@ void tst_SearchView::labelsStandSideBySideInReusedRows()
         return true;
     };
     QTRY_VERIFY(sideBySide());
-    QTest::qWait(200);
+    // And they stay so once the rows are drawn.
+    waitForAFrame();
     QVERIFY(sideBySide());
     saveScreenshot(window, QStringLiteral("search-reused-rows"));
 }
@@ -500,11 +549,7 @@ void tst_SearchView::emptyingTheFieldEmptiesTheTree()
 void tst_SearchView::removedDocumentLeavesTheTreeWhileItsSearchRuns()
 {
     // A long document, searched last, whose search still runs when it leaves the list.
-    click(findItem(currentView(), QStringLiteral("docButton")));
-    QTRY_COMPARE(currentView()->objectName(), QStringLiteral("docView"));
-    QTest::qWait(500);
-    QVERIFY(DocDrop::dropUrls(
-        window, findItem(currentView(), QStringLiteral("docListView")), { QUrl(longUrl) }));
+    listDocument(longUrl);
     QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 3, 120000);
     Doc *longDoc = docs->data(docs->index(2), DocList::DocObjectRole).value<Doc *>();
     QCOMPARE(longDoc->name(), QStringLiteral("long.pdf"));
@@ -524,12 +569,71 @@ void tst_SearchView::removedDocumentLeavesTheTreeWhileItsSearchRuns()
     docs->delData(2);
     QVERIFY(!guard || !guard->isSearching());
     QCOMPARE(hits->rowCount(), 2);
-    QTest::qWait(500);
+    // No search is left that could bring its hits back.
+    QTRY_VERIFY(TimeSlicedSearchModel::searchingModels().isEmpty());
     QCOMPARE(hits->rowCount(), 2);
     for (int row = 0; row < hits->rowCount(); ++row)
         QVERIFY(hits->index(row, 0).data(CombinedSearchModel::FilePathRole).toString() != longUrl);
     QTRY_COMPARE(shownRows(), 6);
     saveScreenshot(window, QStringLiteral("search-after-removal"));
+}
+
+void tst_SearchView::leadingDotsUnlessTheTextBeforeIsCut_data()
+{
+    QTest::addColumn<bool>("scrolled");
+    QTest::newRow("rows as first shown") << false;
+    // Rows that showed a cut text come back for rows with none.
+    QTest::newRow("reused rows at the end of the list") << true;
+}
+
+void tst_SearchView::leadingDotsUnlessTheTextBeforeIsCut()
+{
+    QFETCH(bool, scrolled);
+    if (docs->rowCount() == 2) {
+        listDocument(quayUrl);
+        QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 3, 120000);
+        openSearchView();
+        click(field());
+        clearField();
+        typeIntoField(QStringLiteral("jetty"));
+        QTest::keyClick(window, Qt::Key_Return);
+    }
+    QTRY_COMPARE(shownRows(), 1 + quayPages);
+    QCOMPARE(rowText(0), QStringLiteral("\u25BC  quay.pdf"));
+    if (scrolled) {
+        QTRY_VERIFY([this] {
+            tree()->setProperty(
+                "contentY", tree()->property("contentHeight").toReal() - tree()->height());
+            return shownRow(quayPages) != nullptr;
+        }());
+    }
+
+    // One ellipsis before the text: the cut text's own, or the dots before a whole one. The
+    // first half of the pages has a long text before the hit, the rest none.
+    const auto asExpected = [&](int row) {
+        QQuickItem *before = findItem(shownRow(row), QStringLiteral("contextBeforeLabel"));
+        QQuickItem *dots = findItem(shownRow(row), QStringLiteral("leadingDots"));
+        if (!before || !dots)
+            return false;
+        const bool cut = row <= quayPages / 2;
+        const bool isCut = before->width() + 0.5 < before->implicitWidth();
+        return isCut == cut && dots->isVisible() == !cut
+            && rowText(row).startsWith(QStringLiteral("Page %1: %2")
+                                           .arg(row)
+                                           .arg(cut ? QString() : QStringLiteral("...")));
+    };
+    int checked = 0;
+    for (int row = 1; row <= quayPages; ++row) {
+        if (!shownRow(row))
+            continue;
+        ++checked;
+        QTRY_VERIFY2(
+            asExpected(row), qPrintable(QString::number(row) + QLatin1Char(' ') + rowText(row)));
+    }
+    QVERIFY(checked >= 10);
+    waitForAFrame();
+    saveScreenshot(
+        window, QStringLiteral("search-leading-dots-%1").arg(scrolled ? "scrolled" : "top"));
 }
 
 int main(int argc, char **argv)

@@ -202,20 +202,27 @@ Rectangle {
                         }
                         Text {
                             id: leadingDots
+                            objectName: "leadingDots"
                             // A cut text before the hit begins with its own ellipsis.
-                            visible: resultRow.isResult && !contextBeforeLabel.truncated
+                            visible: resultRow.isResult && !contextBeforeLabel.cut
                             text: "..."
                             color: CustomColors.plainWhite
                         }
                         Text {
                             id: contextBeforeLabel
                             objectName: "contextBeforeLabel"
-                            visible: resultRow.isResult
+
                             // A long text before the hit would push the hit out of the row: it
                             // gives way from its start, so the hit stays in sight.
-                            width: Math.min(implicitWidth, Math.max(0, (resultRow.treeView.width
+                            readonly property real room: Math.max(0, (resultRow.treeView.width
                                 - pageLabel.width - 2 * leadingDots.width
-                                - searchStringLabel.width) / 2))
+                                - searchStringLabel.width) / 2)
+                            // Not `truncated`: Qt 6.4 leaves it set when the text of a reused
+                            // row becomes empty.
+                            readonly property bool cut: text.length > 0 && implicitWidth > room
+
+                            visible: resultRow.isResult
+                            width: Math.min(implicitWidth, room)
                             elide: Text.ElideLeft
                             // An elided text is narrower than its room: it keeps to the hit.
                             horizontalAlignment: Text.AlignRight
