@@ -213,6 +213,19 @@ void tst_ViewerWiring::ask(const QString &question)
     QTRY_VERIFY_WITH_TIMEOUT(row(list, messages->count() - 1)
             && row(list, messages->count() - 1)->x() == 0.0 && !list->property("moving").toBool(),
         10000);
+    // Following its current item, the list scrolls without "moving": a click aimed while it
+    // still scrolls misses, so wait until the newest row keeps its place on screen.
+    QPointF last(-1, -1);
+    int unchanged = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QQuickItem *newest = row(list, messages->count() - 1);
+            const QPointF place = newest ? newest->mapToScene(QPointF()) : QPointF(-1, -1);
+            unchanged = place == last ? unchanged + 1 : 0;
+            last = place;
+            return unchanged >= 4;
+        }(),
+        10000);
 }
 
 QQuickItem *tst_ViewerWiring::firstReference(int answerRow)
