@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
         const std::string program = QCoreApplication::applicationFilePath().toStdString();
         core = std::make_unique<OrchestratorCore>(
             retrievalPath, answerPath, [program](const std::string &path, ModelRole role) {
-                return checkModelInChildProcess(program, path, role);
+                return startModelCheckInChildProcess(program, path, role);
             });
     } catch (const std::exception &error) {
         qCritical("%s", error.what());

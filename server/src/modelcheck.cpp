@@ -5,6 +5,7 @@
 #include "orchestratorcore.h"
 #include "retrieval.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -101,33 +103,41 @@ int runModelCheck(int argc, char *argv[])
     return code;
 }
 
-std::string checkModelInChildProcess(
+ModelVerdict startModelCheckInChildProcess(
     const std::string &program, const std::string &path, ModelRole role, int timeoutMs)
 {
-    QProcess check;
-    check.setProgram(QString::fromStdString(program));
-    check.setArguments(
+    // Started here and not from a helper thread: the child is made from the environment as it
+    // is, and llama.cpp sets variables of it (setenv) when it first initialises on this thread.
+    auto check = std::make_shared<QProcess>();
+    check->setProgram(QString::fromStdString(program));
+    check->setArguments(
         { QLatin1String(CheckOption), QString::fromStdString(path), QLatin1String(RoleOption),
             QLatin1String(role == AnswerModel ? AnswerRoleName : RetrievalRoleName) });
-    check.start();
-    if (!check.waitForStarted(timeoutMs))
-        return "could not be tried in a separate process: " + check.errorString().toStdString();
-    if (!check.waitForFinished(timeoutMs)) {
-        check.kill();
-        check.waitForFinished(-1);
-        return "was refused: trying it in a separate process took more than "
-            + std::to_string(timeoutMs / 1000) + " s";
-    }
-    if (check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0)
-        return {};
+    check->start();
+    const bool started = check->waitForStarted(timeoutMs);
+    QDeadlineTimer deadline(timeoutMs);
+    return [check, started, role, timeoutMs, deadline]() -> std::string {
+        if (!started)
+            return "could not be tried in a separate process: "
+                + check->errorString().toStdString();
+        if (!check->waitForFinished(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            check->kill();
+            check->waitForFinished(-1);
+            return "was refused: trying it in a separate process took more than "
+                + std::to_string(timeoutMs / 1000) + " s";
+        }
+        if (check->exitStatus() == QProcess::NormalExit && check->exitCode() == 0)
+            return {};
 
-    const std::string reason = lastLine(check.readAllStandardOutput());
-    if (check.exitStatus() == QProcess::NormalExit && check.exitCode() == 1 && !reason.empty())
-        return role == AnswerModel ? "cannot be loaded: " + reason : reason;
-    // On a crash QProcess reports the signal that ended the child as its exit code.
-    const std::string end = check.exitStatus() == QProcess::CrashExit
-        ? "ended by " + signalName(check.exitCode())
-        : "ended with exit code " + std::to_string(check.exitCode());
-    return withDetail("makes llama.cpp fail: trying it in a separate process " + end,
-        lastLine(check.readAllStandardError()));
+        const std::string reason = lastLine(check->readAllStandardOutput());
+        if (check->exitStatus() == QProcess::NormalExit && check->exitCode() == 1
+            && !reason.empty())
+            return role == AnswerModel ? "cannot be loaded: " + reason : reason;
+        // On a crash QProcess reports the signal that ended the child as its exit code.
+        const std::string end = check->exitStatus() == QProcess::CrashExit
+            ? "ended by " + signalName(check->exitCode())
+            : "ended with exit code " + std::to_string(check->exitCode());
+        return withDetail("makes llama.cpp fail: trying it in a separate process " + end,
+            lastLine(check->readAllStandardError()));
+    };
 }

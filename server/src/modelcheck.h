@@ -11,8 +11,11 @@
 // own: it loads the file with the server's parameters, makes a context and runs one real step.
 // Only a file that passes is loaded in the server itself.
 
-// Why a model file cannot be used in `role`, or an empty text when it can.
-using ModelCheck = std::function<std::string(const std::string &path, ModelRole role)>;
+// Waits for a started trial and tells why the file cannot be used, or an empty text when it can.
+using ModelVerdict = std::function<std::string()>;
+// Starts the trial of a model file in `role`; the verdict may be asked for later, so that other
+// work goes on meanwhile on the same thread.
+using ModelCheck = std::function<ModelVerdict(const std::string &path, ModelRole role)>;
 
 // How long the trial may take: it reads the whole file once (from disk, the server's own load
 // then reads it from the page cache), and a model of several gigabytes on a slow disk is slow.
@@ -21,7 +24,8 @@ constexpr int ModelCheckTimeoutMs = 120000;
 // The check as the server runs it: `program --check-model <path> --role answer|retrieval` as a
 // child process, whose exit code 0 means usable; any other exit, a signal or no end within
 // `timeoutMs` refuses the file.
-std::string checkModelInChildProcess(const std::string &program, const std::string &path,
+// The child is started at once, on the calling thread; the verdict waits for it to end.
+ModelVerdict startModelCheckInChildProcess(const std::string &program, const std::string &path,
     ModelRole role, int timeoutMs = ModelCheckTimeoutMs);
 
 // The child's side: tries the model and returns the process's exit code (0 usable, 1 refused,

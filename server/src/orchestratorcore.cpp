@@ -13,7 +13,6 @@
 #include <climits>
 #include <cmath>
 #include <exception>
-#include <future>
 #include <stdexcept>
 
 namespace {
@@ -52,13 +51,12 @@ OrchestratorCore::OrchestratorCore(
 {
     // The answer model is tried in its own process while the retrieval model is tried and
     // loaded, so start-up waits for the longer of the two trials only.
-    std::future<std::string> answerProblem = std::async(std::launch::async,
-        [this, path = std::string(answerModelPath)] { return modelProblem(path, AnswerModel); });
+    const ModelVerdict answerProblem = startModelTrial(answerModelPath, AnswerModel);
     // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
     retrieval = makeRetrieval(retrievalModelPath);
     engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
     warnIfRetrievalMissing(retrievalModelPath);
-    const std::string problem = answerProblem.get();
+    const std::string problem = answerProblem();
     if (!problem.empty())
         throw std::runtime_error(
             std::string("Answer model \"") + answerModelPath + "\" " + problem);
@@ -67,14 +65,19 @@ OrchestratorCore::OrchestratorCore(
     intentClassifier.initialize(retrieval.get(), &chunks);
 }
 
-std::string OrchestratorCore::modelProblem(const std::string &path, ModelRole role) const
+ModelVerdict OrchestratorCore::startModelTrial(const std::string &path, ModelRole role) const
 {
     // The cheap checks first: they also keep a FIFO, which would block the trial's first read,
     // away from it.
     std::string problem = role == AnswerModel ? ggufFileProblem(path) : modelPathProblem(path);
     if (problem.empty() && modelCheck)
-        problem = modelCheck(path, role);
-    return problem;
+        return modelCheck(path, role);
+    return [problem] { return problem; };
+}
+
+std::string OrchestratorCore::modelProblem(const std::string &path, ModelRole role) const
+{
+    return startModelTrial(path, role)();
 }
 
 std::unique_ptr<Retrieval> OrchestratorCore::makeRetrieval(const std::string &path) const

@@ -79,6 +79,8 @@ private:
     // Why the file cannot be used in `role`: its path, its GGUF layout (answer models), and
     // the trial in a separate process; empty when it can.
     std::string modelProblem(const std::string &path, ModelRole role) const;
+    // The same, with the trial started now and its verdict asked for later.
+    ModelVerdict startModelTrial(const std::string &path, ModelRole role) const;
     // A retrieval engine for `path`, without a model when the file is refused.
     std::unique_ptr<Retrieval> makeRetrieval(const std::string &path) const;
     void replaceRetrievalModel(const std::string &path);
