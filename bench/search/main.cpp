@@ -9,9 +9,9 @@
 
 #include "combinedsearchmodel.h"
 #include "doc.h"
+#include "searchwatch.h"
 #include "timeslicedsearchmodel.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -21,27 +21,8 @@
 #include <QUrl>
 
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <vector>
-
-namespace {
-
-// How long the GUI thread is watched once the search has ended (BENCH_SEARCH_WATCH_MS, to look
-// at it with a profiler), in slices of SampleMs; a slice in which the thread ran for more than
-// BusyShare of it counts as busy.
-constexpr int DefaultWatchMs = 4000;
-constexpr int SampleMs = 100;
-constexpr double BusyShare = 0.1;
-
-qint64 threadCpuMs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -52,12 +33,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: bench-search <word> <file.pdf>...\n");
         return 2;
     }
-    // QtPdf warns about every hit whose context differs from the word in letter case, and each
-    // batch is logged; neither is what is measured, and writing them out would be.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
+    keepOnlyCriticalMessages();
 
     QObject list;
     CombinedSearchModel tree;
@@ -108,105 +84,20 @@ int main(int argc, char **argv)
     while (settle.elapsed() < 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
-    QElapsedTimer clock;
-    qint64 firstHit = -1;
-    qint64 lastHit = -1;
-    qint64 shown = -1;
-    qint64 previousTurn = 0;
-    qint64 longestGap = 0;
-    int gapsOver50 = 0;
-    qint64 idleAfterLast = -1;
-    QObject::connect(
-        &tree, &QAbstractItemModel::rowsInserted, [&](const QModelIndex &parent, int, int) {
-            if (!parent.isValid())
-                return;
-            lastHit = clock.elapsed();
-            if (firstHit < 0)
-                firstHit = lastHit;
-            shown = -1;
-        });
-    QObject::connect(&view, &QQuickWindow::frameSwapped, [&] {
-        if (shown < 0 && lastHit >= 0)
-            shown = clock.elapsed();
-    });
-    QTimer heartbeat;
-    heartbeat.setInterval(0);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        const qint64 gap = now - previousTurn;
-        longestGap = qMax(longestGap, gap);
-        gapsOver50 += gap > 50;
-        previousTurn = now;
-    });
-
-    // Once the search has ended: the thread's time in each slice, from the last hit on.
-    const int watchMs = qEnvironmentVariableIsSet("BENCH_SEARCH_WATCH_MS")
-        ? qEnvironmentVariableIntValue("BENCH_SEARCH_WATCH_MS")
-        : DefaultWatchMs;
-    QTimer watch;
-    watch.setInterval(SampleMs);
-    qint64 watchStart = 0;
-    qint64 sliceStart = 0;
-    qint64 sliceCpu = 0;
-    qint64 lastBusyEnd = -1;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        const qint64 now = clock.elapsed();
-        const qint64 cpu = threadCpuMs();
-        if (double(cpu - sliceCpu) > BusyShare * double(now - sliceStart))
-            lastBusyEnd = now;
-        sliceStart = now;
-        sliceCpu = cpu;
-        if (now - watchStart < watchMs)
-            return;
-        watch.stop();
-        // Busy in the last slice: it had not calmed down by the end of the watch.
-        if (lastBusyEnd < now)
-            idleAfterLast = qMax<qint64>(0, (lastBusyEnd < 0 ? watchStart : lastBusyEnd) - lastHit);
-        const QString picture = qEnvironmentVariable("BENCH_SEARCH_SCREENSHOT");
-        if (!picture.isEmpty())
-            view.grabWindow().save(picture);
-        app.quit();
-    });
-
+    SearchWatch watch(&tree, &view, shownView, searching);
+    QObject::connect(&watch, &SearchWatch::finished, &app, &QCoreApplication::quit);
     const QString word = QString::fromLocal8Bit(argv[1]);
-    clock.start();
-    heartbeat.start();
+    watch.start();
     // As the document list does it: the documents first, then the tree.
     for (const auto &doc : docs)
         doc->pdfSearchModel()->setSearchString(word);
     tree.onSearchStringChanged(word);
-    QTimer::singleShot(0, [&] {
-        QTimer *poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, [&, poll] {
-            if (searching())
-                return;
-            if (shownView && shown < 0) {
-                // A last hit below the rows in sight changes no pixel and brings no frame alone.
-                view.update();
-                return;
-            }
-            poll->stop();
-            // The heartbeat turns the loop without end; the watch needs it quiet.
-            heartbeat.stop();
-            watchStart = clock.elapsed();
-            sliceStart = watchStart;
-            sliceCpu = threadCpuMs();
-            // What ran between the last hit and now counts as busy.
-            lastBusyEnd = watchStart;
-            watch.start();
-        });
-        poll->start(20);
-    });
     QTimer::singleShot(600000, &app, &QCoreApplication::quit);
     app.exec();
 
-    int hits = 0;
-    for (int file = 0; file < tree.rowCount(); ++file)
-        hits += tree.rowCount(tree.index(file, 0));
-
+    const int hits = hitsIn(&tree);
     // The view reads the tree and the context objects to its end.
     view.setSource(QUrl());
-    std::printf("%lld %lld %lld %lld %d %lld %d %d\n", firstHit, lastHit, shown, longestGap,
-        gapsOver50, idleAfterLast, hits, pages);
+    printSearchFigures(watch.figures(), hits, pages);
     return 0;
 }
