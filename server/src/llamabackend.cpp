@@ -219,9 +219,6 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
     size_t batchStart = 0;
     size_t batchCount = tokenHistory.size();
 
-    // One decode call may take at most n_batch tokens.
-    const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
-
     std::string answer;
     // How fast the answer was generated, for the log: tokens and time from the first to the last.
     int sampled = 0;
@@ -239,12 +236,7 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
             llama_memory_seq_rm(memory, 0, 0, -1);
         }
 
-        for (size_t offset = 0; offset < batchCount; offset += maxDecode) {
-            const size_t count = std::min(maxDecode, batchCount - offset);
-            batch = llama_batch_get_one(tokenHistory.data() + batchStart + offset, int32_t(count));
-            if (llama_decode(context, batch) < 0)
-                throw std::runtime_error("LlamaBackend::generate: llama_decode() failed");
-        }
+        decodeTokens(tokenHistory.data() + batchStart, batchCount);
 
         const llama_token token = llama_sampler_sample(sampler, context, -1);
         lastSampled = std::chrono::steady_clock::now();
@@ -269,6 +261,18 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
     return answer;
 }
 
+void LlamaBackend::decodeTokens(llama_token *tokens, size_t count)
+{
+    // One decode call may take at most n_batch tokens.
+    const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
+    for (size_t offset = 0; offset < count; offset += maxDecode) {
+        const size_t part = std::min(maxDecode, count - offset);
+        batch = llama_batch_get_one(tokens + offset, int32_t(part));
+        if (llama_decode(context, batch) < 0)
+            throw std::runtime_error("LlamaBackend::generate: llama_decode() failed");
+    }
+}
+
 void LlamaBackend::decodeOneStep()
 {
     if (!model || !context || !sampler)
@@ -282,13 +286,7 @@ void LlamaBackend::decodeOneStep()
         tokens.resize(size_t(n));
     llama_memory_t memory = llama_get_memory(context);
     llama_memory_seq_rm(memory, 0, 0, -1);
-    const size_t maxDecode = std::max<size_t>(1, llama_n_batch(context));
-    for (size_t offset = 0; offset < tokens.size(); offset += maxDecode) {
-        const size_t count = std::min(maxDecode, tokens.size() - offset);
-        batch = llama_batch_get_one(tokens.data() + offset, int32_t(count));
-        if (llama_decode(context, batch) < 0)
-            throw std::runtime_error("LlamaBackend::generate: llama_decode() failed");
-    }
+    decodeTokens(tokens.data(), tokens.size());
     llama_sampler_sample(sampler, context, -1);
     llama_memory_seq_rm(memory, 0, 0, -1);
     batch = llama_batch {};

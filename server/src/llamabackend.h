@@ -56,6 +56,9 @@ private:
     // The prompt text of `messages`, closed by the opening of the assistant's turn; throws when
     // the model's own built-in template fails.
     std::string formatPrompt(const std::vector<ChatTurn> &messages, int bufferSize);
+    // Decodes `count` tokens after what the cache holds, in calls of at most n_batch tokens;
+    // throws when llama.cpp fails.
+    void decodeTokens(llama_token *tokens, size_t count);
 
     llama_model *model = nullptr;
     llama_context *context = nullptr;
