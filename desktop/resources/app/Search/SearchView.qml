@@ -165,7 +165,13 @@ Rectangle {
                 implicitHeight: 20
                 implicitWidth: 100
 
-                Component.onCompleted: treeView.expand(row)
+                // Expanded once the view has taken the new delegate in: expanded while it is
+                // still being made, the row opens but this delegate's `expanded` stays false.
+                function expandOwnRow() {
+                    if (!treeView.isExpanded(row))
+                        treeView.expand(row)
+                }
+                Component.onCompleted: Qt.callLater(expandOwnRow)
 
                 Item {
                     width: resultRow.treeView.width
