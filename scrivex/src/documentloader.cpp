@@ -47,10 +47,13 @@ std::FILE *openForReading(const std::string &path)
 #endif
 }
 
-bool isRegularFile(std::FILE *file)
+// The size of an open regular file, or -1 for anything else.
+long long regularFileSize(std::FILE *file)
 {
     struct stat info;
-    return ::fstat(fileno(file), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
+    if (::fstat(fileno(file), &info) != 0 || (info.st_mode & S_IFMT) != S_IFREG)
+        return -1;
+    return info.st_size;
 }
 
 } // namespace
@@ -117,22 +120,22 @@ bool DocumentLoader::readFile(const std::string &path, std::string &error)
         return false;
     }
     // What was looked at by name may have been replaced since: the open file decides.
-    if (!isRegularFile(file)) {
+    const long long size = regularFileSize(file);
+    if (size < 0) {
         std::fclose(file);
         error = NotARegularFile;
         return false;
     }
-    bool tooLarge = false;
-    for (;;) {
-        const std::size_t size = m_bytes.size();
-        m_bytes.resize(size + ReadBlock);
-        const std::size_t read = std::fread(m_bytes.data() + size, 1, ReadBlock, file);
-        m_bytes.resize(size + read);
-        if (m_bytes.size() > MaxFileSize) {
-            tooLarge = true;
-            break;
-        }
-        if (read < ReadBlock)
+    bool tooLarge = std::size_t(size) > MaxFileSize;
+    if (!tooLarge)
+        m_bytes.reserve(std::size_t(size) + 1);
+    // Read to the end, not to the size seen: the file may still be growing.
+    std::vector<char> block(ReadBlock);
+    while (!tooLarge) {
+        const std::size_t read = std::fread(block.data(), 1, block.size(), file);
+        m_bytes.insert(m_bytes.end(), block.data(), block.data() + read);
+        tooLarge = m_bytes.size() > MaxFileSize;
+        if (read < block.size())
             break;
     }
     const bool failed = std::ferror(file);
