@@ -128,7 +128,7 @@ bool DocumentLoader::readFile(const std::string &path, std::string &error)
     }
     bool tooLarge = std::size_t(size) > MaxFileSize;
     if (!tooLarge)
-        m_bytes.reserve(std::size_t(size) + 1);
+        m_bytes.reserve(std::size_t(size));
     // Read to the end, not to the size seen: the file may still be growing.
     std::vector<char> block(ReadBlock);
     while (!tooLarge) {
