@@ -2,18 +2,37 @@
 
 #include "unicodetext.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
 void appendNumber(std::string &out, double value)
 {
-    // Hundredths of a point are finer than any highlight needs.
+    // JSON has no NaN or infinity: NaN is written as 0 and an infinity as the largest double of
+    // its sign, so that the object stays readable whatever poppler computed.
+    if (std::isnan(value))
+        value = 0;
+    else if (std::isinf(value))
+        value = std::copysign(std::numeric_limits<double>::max(), value);
+
+    // Hundredths of a point are finer than any highlight needs. A value too long for that in
+    // the buffer is written in the shortest form that reads back exactly (1e+35), which JSON
+    // also allows; to_chars never writes past the end it is given, and no locale touches it.
     char buffer[32];
-    int n = std::snprintf(buffer, sizeof buffer, "%.2f", value);
-    while (n > 0 && buffer[n - 1] == '0')
+    std::to_chars_result written
+        = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    if (written.ec != std::errc()) {
+        written = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(buffer, written.ptr);
+        return;
+    }
+    std::size_t n = written.ptr - buffer;
+    while (buffer[n - 1] == '0')
         --n;
-    if (n > 0 && buffer[n - 1] == '.')
+    if (buffer[n - 1] == '.')
         --n;
     if (n == 2 && std::strncmp(buffer, "-0", 2) == 0) {
         out += '0';

@@ -53,7 +53,8 @@ int main(int argc, char *argv[])
 
     PopplerDiagnostics::install();
     std::string error;
-    std::unique_ptr<poppler::document> document = DocumentLoader::open(path, error);
+    DocumentLoader loader;
+    std::unique_ptr<poppler::document> document = loader.open(path, error);
     if (!document) {
         std::fprintf(stderr, "scrivex: %s %s\n", path.c_str(), error.c_str());
         return Unreadable;
@@ -61,7 +62,7 @@ int main(int argc, char *argv[])
 
     const int pageCount = document->pages();
     PagePipeline pipeline(
-        path, std::move(document), pageCount, PagePipeline::workersFor(pageCount));
+        loader, std::move(document), pageCount, PagePipeline::workersFor(pageCount));
     ChunkWriter writer(stdout, stdin);
     int damagedPages = 0;
     std::string firstProblem;

@@ -1,6 +1,7 @@
 #include "pagepipeline.h"
 
 #include "chunkwriter.h"
+#include "documentloader.h"
 #include "pageextractor.h"
 #include "popplerdiagnostics.h"
 
@@ -17,9 +18,9 @@ constexpr int PagesAheadPerWorker = 4;
 
 } // namespace
 
-PagePipeline::PagePipeline(
-    std::string path, std::unique_ptr<poppler::document> document, int pageCount, int workers)
-    : m_path(std::move(path))
+PagePipeline::PagePipeline(const DocumentLoader &loader,
+    std::unique_ptr<poppler::document> document, int pageCount, int workers)
+    : m_loader(loader)
     , m_pageCount(pageCount)
     , m_window(std::max(1, workers) * PagesAheadPerWorker)
     , m_results(pageCount)
@@ -67,8 +68,8 @@ void PagePipeline::work(std::unique_ptr<poppler::document> document)
 {
     if (!document) {
         PopplerDiagnostics::Capture quiet;
-        document.reset(poppler::document::load_from_file(m_path));
-        // The file was read once already; if it cannot be opened again, the other workers
+        document = m_loader.reopen();
+        // The bytes were opened once already; if poppler refuses them now, the other workers
         // share this one's pages.
         if (!document || document->is_locked())
             return;

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+class DocumentLoader;
+
 namespace poppler {
 class document;
 }
@@ -22,13 +24,15 @@ struct PageResult
 };
 
 // Extracts pages on worker threads and hands them out in page order. poppler's documents are
-// not shared between threads, so each worker opens the file itself; a worker stays a bounded
-// number of pages ahead of the reader, so a slow reader does not pile up a whole document.
+// not shared between threads, so each worker opens its own over the bytes the loader read; a
+// worker stays a bounded number of pages ahead of the reader, so a slow reader does not pile up
+// a whole document.
 class PagePipeline
 {
 public:
-    PagePipeline(
-        std::string path, std::unique_ptr<poppler::document> document, int pageCount, int workers);
+    // `document` is the loader's first document; the loader must outlive the pipeline.
+    PagePipeline(const DocumentLoader &loader, std::unique_ptr<poppler::document> document,
+        int pageCount, int workers);
     ~PagePipeline();
     PagePipeline(const PagePipeline &) = delete;
     PagePipeline &operator=(const PagePipeline &) = delete;
@@ -42,7 +46,7 @@ public:
 private:
     void work(std::unique_ptr<poppler::document> document);
 
-    const std::string m_path;
+    const DocumentLoader &m_loader;
     const int m_pageCount;
     const int m_window;
     std::mutex m_mutex;

@@ -22,6 +22,8 @@ public:
     void start(const QStringList &arguments, bool acknowledgeEach = true,
         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     void acknowledge();
+    // From now on, answers each further object as it arrives.
+    void setAcknowledgeEach(bool acknowledgeEach) { m_acknowledgeEach = acknowledgeEach; }
     void closeInput();
     // Spins the event loop until the program ends; false when it is still running.
     bool waitForFinished(int milliseconds = 30000);

@@ -15,6 +15,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
@@ -198,6 +202,11 @@ private slots:
     void knownSentenceBoxOnMiddlePage();
     void longParagraphSplitsIntoBoxedPieces_data();
     void longParagraphSplitsIntoBoxedPieces();
+
+    void hugeCoordinatesAreWrittenAsJsonNumbers_data();
+    void hugeCoordinatesAreWrittenAsJsonNumbers();
+    void fileReplacedDuringARunNeverMixesIn_data();
+    void fileReplacedDuringARunNeverMixesIn();
 
     void badInputFailsWithClearMessage_data();
     void badInputFailsWithClearMessage();
@@ -430,6 +439,117 @@ void tst_Scrivex::longParagraphSplitsIntoBoxedPieces()
             if (texts[k].split(' ').contains(word.text))
                 QVERIFY2(covers(box, word.box), qPrintable(word.text));
         }
+    }
+}
+
+void tst_Scrivex::hugeCoordinatesAreWrittenAsJsonNumbers_data()
+{
+    QTest::addColumn<double>("pageWidth");
+    QTest::newRow("1e35 points wide") << 1e35;
+    QTest::newRow("1e100 points wide") << 1e100;
+    QTest::newRow("1e300 points wide") << 1e300;
+}
+
+void tst_Scrivex::hugeCoordinatesAreWrittenAsJsonNumbers()
+{
+    QFETCH(double, pageWidth);
+    TestPdf pdf;
+    TestPdf::Page page;
+    page.mediaBox = QRectF(0, 0, pageWidth, 792);
+    page.content = TestPdf::lines(pageWidth / 2, 720, 10, 12, { "Far along a very wide page." });
+    pdf.addPage(page);
+    page.mediaBox = QRectF(0, 0, 612, 792);
+    page.content = TestPdf::lines(72, 720, 10, 12, { "An ordinary page follows." });
+    pdf.addPage(page);
+    const QString path = pathOf(QStringLiteral("wide-%1.pdf").arg(QTest::currentDataTag()));
+    QVERIFY(pdf.save(path));
+
+    ScrivexRun *run = ScrivexRun::runToEnd({ path }, this);
+    QVERIFY(run->isFinished());
+    QCOMPARE(run->exitCode(), 0);
+    // Each object the program wrote parses as JSON, and its box is where the text was set.
+    QCOMPARE(run->malformed(), QList<QByteArray>());
+    QCOMPARE(run->objects().size(), 2);
+    const QJsonObject far = run->objects().first().value("bbox").toObject();
+    for (const char *key : { "x", "y", "width", "height" })
+        QVERIFY2(far.value(key).isDouble(), key);
+    QVERIFY2(qAbs(far.value("x").toDouble() / (pageWidth / 2) - 1) < 1e-6,
+        qPrintable(QString::number(far.value("x").toDouble())));
+    QCOMPARE(run->objects().last().value("text").toString(), "An ordinary page follows.");
+}
+
+void tst_Scrivex::fileReplacedDuringARunNeverMixesIn_data()
+{
+    QTest::addColumn<bool>("inPlace");
+    QTest::addColumn<int>("runs");
+    // How the swaps fall between the program's opens is chance: a few runs, each with eight
+    // workers, make a mix certain where the file is opened more than once.
+    QTest::newRow("renamed over and over as it starts") << false << 5;
+    QTest::newRow("written over in place after the first chunk") << true << 1;
+}
+
+void tst_Scrivex::fileReplacedDuringARunNeverMixesIn()
+{
+    QFETCH(bool, inPlace);
+    QFETCH(int, runs);
+    // Two files of one layout, byte for byte the same length, told apart by one word: pages
+    // read from the other file are whole pages of it, not damage. Far more pages than eight
+    // workers read ahead of the first acknowledgement.
+    constexpr int Pages = 48;
+    auto save = [](const QByteArray &word, const QString &path) {
+        TestPdf pdf;
+        TestPdf::Page page;
+        for (int p = 0; p < Pages; ++p) {
+            page.content = TestPdf::lines(72, 720, 10, 12,
+                { word + " page " + QByteArray::number(p).rightJustified(2, '0') + " stays." });
+            pdf.addPage(page);
+        }
+        return pdf.save(path);
+    };
+    const QString path = pathOf(QStringLiteral("replaced-%1.pdf").arg(inPlace));
+    const std::filesystem::path alpha = QFile::encodeName(path + ".alpha").constData();
+    const std::filesystem::path bravo = QFile::encodeName(path + ".bravo").constData();
+    const std::filesystem::path target = QFile::encodeName(path).constData();
+    QVERIFY(
+        save("Alpha", path) && save("Alpha", path + ".alpha") && save("Bravo", path + ".bravo"));
+
+    for (int attempt = 0; attempt < runs; ++attempt) {
+        // Until the first chunk is out, the file is swapped for the other one as fast as a
+        // rename goes, so whenever the program opens it, the next open may find the other file.
+        std::atomic<bool> swapping { !inPlace };
+        std::thread swapper([&] {
+            const std::filesystem::path next = target.string() + ".next";
+            for (int k = 0; swapping; ++k) {
+                std::error_code ec;
+                std::filesystem::create_hard_link(k % 2 ? alpha : bravo, next, ec);
+                std::filesystem::rename(next, target, ec);
+            }
+        });
+        ScrivexRun run;
+        run.start({ path }, false, environmentWith("SCRIVEX_THREADS", "8"));
+        const bool started = QTest::qWaitFor([&run] { return !run.objects().isEmpty(); }, 10000);
+        swapping = false;
+        swapper.join();
+        QVERIFY(started);
+        if (inPlace) {
+            QFile from(path + ".bravo");
+            QFile to(path);
+            QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite));
+            const QByteArray bytes = from.readAll();
+            QCOMPARE(to.write(bytes), bytes.size());
+        }
+        run.setAcknowledgeEach(true);
+        run.acknowledge();
+        QVERIFY(run.waitForFinished());
+        QCOMPARE(run.exitCode(), 0);
+
+        // Every page comes from the file the first one came from.
+        const QString word = run.objects().first().value("text").toString().section(' ', 0, 0);
+        QStringList expected;
+        for (int p = 0; p < Pages; ++p)
+            expected.append(
+                QStringLiteral("%1 page %2 stays.").arg(word).arg(p, 2, 10, QChar('0')));
+        QCOMPARE(textsOf(run.objects()), expected);
     }
 }
 
