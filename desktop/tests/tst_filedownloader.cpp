@@ -715,7 +715,8 @@ void tst_FileDownloader::partialCatalogueFileIsNoModel()
     // Named and sized as the built-in retrieval model, so that a new start finds it too.
     const QString name = QStringLiteral("snowflake-arctic-embed-s-f16");
     QCOMPARE(builtInSize(name), LargeSize);
-    downloader()->setCatalogue({ testModel(name, m_repository->url("slow", "large.gguf"), LargeSize) });
+    downloader()->setCatalogue(
+        { testModel(name, m_repository->url("slow", "large.gguf"), LargeSize) });
     // A file of the user's own, of any size, is a model.
     QFile own(m_models->filePath("own.gguf"));
     QVERIFY(own.open(QIODevice::WriteOnly) && own.write("GGUF") == 4);
@@ -729,7 +730,8 @@ void tst_FileDownloader::partialCatalogueFileIsNoModel()
     if (readAgain == "restart") {
         m_chat.reset();
         m_chat = std::make_unique<Chat>();
-        QCOMPARE(state(downloader()->modelList()->indexOf(name)), int(ModelListModel::NotDownloaded));
+        QCOMPARE(
+            state(downloader()->modelList()->indexOf(name)), int(ModelListModel::NotDownloaded));
     } else if (readAgain == "refresh") {
         downloader()->refreshModelStates();
         QCOMPARE(state(0), int(ModelListModel::NotDownloaded));

@@ -368,8 +368,9 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
             testModel("queued", url, SlowFileSize, answers, "Queued"),
             testModel("done", url, 67309063, answers, "Snowflake Arctic (Retrieval)"),
             testModel("unknown", url, 0, answers, "Unknown"),
-            testModel("broken", repository->url(QStringLiteral("e404"), QStringLiteral("slow.gguf")),
-                SlowFileSize, answers, "Broken"),
+            testModel("broken",
+                repository->url(QStringLiteral("e404"), QStringLiteral("slow.gguf")), SlowFileSize,
+                answers, "Broken"),
         });
         downloader->startDownload("broken");
         QTRY_COMPARE(this->state(6), int(ModelListModel::Paused));
@@ -573,7 +574,8 @@ void tst_ModelViews::pausedDownloadIsNotOfferedAfterARestart()
     QTRY_VERIFY(row(BuiltInRetrieval));
     click(findItem(row(BuiltInRetrieval), "downloadButton"));
     QCOMPARE(state(0), int(ModelListModel::Downloading));
-    QTRY_VERIFY_WITH_TIMEOUT(downloader->modelList()->models().at(0).bytesReceived > 1000000, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        downloader->modelList()->models().at(0).bytesReceived > 1000000, 20000);
     QTRY_VERIFY(findItem(row(BuiltInRetrieval), "pauseButton")->isVisible());
     click(findItem(row(BuiltInRetrieval), "pauseButton"));
     QCOMPARE(state(0), int(ModelListModel::Paused));
@@ -602,7 +604,8 @@ void tst_ModelViews::pausedDownloadIsNotOfferedAfterARestart()
     environment.insert(QLatin1String(RestartRootVariable), privateRoot());
     restarted.setProcessEnvironment(environment);
     restarted.setProcessChannelMode(QProcess::MergedChannels);
-    restarted.start(QCoreApplication::applicationFilePath(), { QStringLiteral("-o"), QStringLiteral("-,txt") });
+    restarted.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("-o"), QStringLiteral("-,txt") });
     QVERIFY(restarted.waitForFinished(120000));
     const QByteArray output = restarted.readAll();
     QVERIFY2(restarted.exitStatus() == QProcess::NormalExit && restarted.exitCode() == 0,
