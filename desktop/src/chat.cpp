@@ -214,12 +214,10 @@ void Chat::listLlms()
     dir.setNameFilters({ QStringLiteral("*.gguf") });
     dir.setFilter(QDir::Files);
     dir.setSorting(QDir::Unsorted);
-    const QStringList names = dir.entryList();
-    // The file of a download under way is not a model yet.
-    const QStringList unfinished = m_modelDownloader->unfinishedFiles();
-    for (const QString &name : names) {
-        if (!unfinished.contains(name))
-            m_llms.append(QFileInfo(name).completeBaseName());
+    // A download under way, paused, or left unfinished at quitting is not a model yet.
+    for (const QFileInfo &file : dir.entryInfoList()) {
+        if (m_modelDownloader->isModelFile(file))
+            m_llms.append(file.completeBaseName());
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -31,6 +32,7 @@ qint64 contentRangeStart(const QByteArray &header)
 FileDownloader::FileDownloader(QObject *parent)
     : QObject(parent)
     , ownerChat(qobject_cast<Chat *>(parent))
+    , networkManager(this)
     , accessToken(qgetenv("QUORVANE_MODEL_TOKEN"))
 {
     setCatalogue(builtInModelCatalogue());
@@ -91,16 +93,17 @@ QString FileDownloader::modelFilePath(int row) const
     return folder + QLatin1Char('/') + modelListModel.models().at(row).fileName;
 }
 
-QStringList FileDownloader::unfinishedFiles() const
+bool FileDownloader::isModelFile(const QFileInfo &file) const
 {
-    QStringList files;
     for (int row = 0; row < modelListModel.rowCount(); ++row) {
         const ModelInfo &model = modelListModel.models().at(row);
-        if (model.state == ModelListModel::Downloading || model.state == ModelListModel::Paused
-            || resumeQueued.contains(row))
-            files.append(model.fileName);
+        if (model.fileName != file.fileName())
+            continue;
+        const bool underWay = model.state == ModelListModel::Downloading
+            || model.state == ModelListModel::Paused || resumeQueued.contains(row);
+        return !underWay && isComplete(model, file.filePath());
     }
-    return files;
+    return file.isFile();
 }
 
 void FileDownloader::setTransferTimeout(int ms)
@@ -141,6 +144,7 @@ void FileDownloader::pauseDownload(const QString &modelName)
         return;
     writeRow(
         currentRow, ModelListModel::Paused, modelListModel.models().at(currentRow).bytesReceived);
+    pauseRequested = true;
     // Finishes the reply at once: onFinished runs before this returns.
     reply->abort();
 }
@@ -230,7 +234,7 @@ void FileDownloader::beginDownload(int row, bool resume)
         // Asking for the same window again would never end: the row keeps its good bytes.
         qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
                              << modelFile.errorString();
-        writeRow(row, ModelListModel::Paused, fileSize(currentPath));
+        writeRow(row, ModelListModel::Paused, fileSize(currentPath), writeFailure());
         currentRow = -1;
         currentPath.clear();
         startNextQueued();
@@ -267,6 +271,7 @@ void FileDownloader::sendRangeRequest(qint64 from)
     writeFailed = false;
     windowAllowance = windowLength;
     windowCut = false;
+    windowFailure.clear();
     reply = networkManager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &FileDownloader::onReadyRead);
@@ -294,6 +299,8 @@ void FileDownloader::onReadyRead()
         // the reply with its error anyway.
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (windowUse == WindowUse::Discard && status < 400) {
+            windowFailure = QStringLiteral("The server sent another part of the file than the "
+                                           "one asked for");
             reply->abort();
             return;
         }
@@ -302,8 +309,10 @@ void FileDownloader::onReadyRead()
             const qint64 expectedSize = modelListModel.models().at(currentRow).expectedSize;
             windowLength = expectedSize > 0 ? expectedSize : -1;
             windowAllowance = windowLength;
-            if (!modelFile.resize(0) || !modelFile.seek(0))
+            if (!modelFile.resize(0) || !modelFile.seek(0)) {
                 writeFailed = true;
+                windowFailure = writeFailure();
+            }
         }
     }
     // An error page or a refused window: none of it is model data.
@@ -324,6 +333,7 @@ void FileDownloader::onReadyRead()
             break;
         if (modelFile.write(readBuffer.constData(), n) != n) {
             writeFailed = true;
+            windowFailure = writeFailure();
             qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
                                  << modelFile.errorString();
             reply->abort();
@@ -395,6 +405,7 @@ void FileDownloader::onFinished()
 
     modelFile.close();
     QString removedName;
+    model.failure.clear();
     if (!complete) {
         if (deleteRequested) {
             if (QFileInfo::exists(currentPath) && QFile::remove(currentPath))
@@ -404,6 +415,12 @@ void FileDownloader::onFinished()
         } else {
             model.state = ModelListModel::Paused;
             model.bytesReceived = present;
+            if (!pauseRequested)
+                model.failure = failureOf(error);
+            // A try that brought nothing leaves nothing behind.
+            const QFileInfo left(currentPath);
+            if (present == 0 && left.isFile() && !left.isSymLink())
+                QFile::remove(currentPath);
         }
         modelListModel.setModel(currentRow, model);
     } else if (!hasGgufMagic(currentPath)) {
@@ -421,6 +438,7 @@ void FileDownloader::onFinished()
         emit downloadCompleted(model.name, model.type);
     }
     deleteRequested = false;
+    pauseRequested = false;
     endDownload();
     if (!removedName.isEmpty())
         emit modelFileRemoved(removedName);
@@ -454,12 +472,33 @@ bool FileDownloader::hasGgufMagic(const QString &path) const
     return file.open(QIODevice::ReadOnly) && file.read(4) == "GGUF";
 }
 
-void FileDownloader::writeRow(int row, int state, qint64 bytes)
+QString FileDownloader::writeFailure() const
+{
+    return QStringLiteral("Cannot write %1: %2")
+        .arg(QDir::toNativeSeparators(currentPath), modelFile.errorString());
+}
+
+QString FileDownloader::failureOf(QNetworkReply::NetworkError error) const
+{
+    if (!windowFailure.isEmpty())
+        return windowFailure;
+    // A response that ended well and still left the file short: asking again would bring the same.
+    if (error == QNetworkReply::NoError)
+        return QStringLiteral("The server sent less of the file than asked for");
+    // The transfer timeout aborts the reply as a cancel does; no cancel of ours was asked for.
+    if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
+        return QStringLiteral("Nothing received for %1 seconds")
+            .arg(QLocale::c().toString(transferTimeoutMs / 1000.0));
+    return reply->errorString();
+}
+
+void FileDownloader::writeRow(int row, int state, qint64 bytes, const QString &failure)
 {
     if (row < 0 || row >= modelListModel.rowCount())
         return;
     ModelInfo model = modelListModel.models().at(row);
     model.state = state;
     model.bytesReceived = bytes;
+    model.failure = failure;
     modelListModel.setModel(row, model);
 }

@@ -5,15 +5,16 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 class Chat;
-class QNetworkReply;
 
 // Fetches catalogue models into the model folder, one at a time, in ranged requests of at most
 // WindowSize bytes appended to the model file; further models wait in a first-in, first-out queue.
@@ -28,7 +29,9 @@ class FileDownloader : public QObject
 
 public:
     static constexpr qint64 WindowSize = 8388608;
-    static constexpr qint64 ReadBufferSize = 1 << 20;
+    // Small enough for a write to stay in the processor's cache on its way to the file; larger
+    // writes cost several times as much here.
+    static constexpr qint64 ReadBufferSize = 1 << 16;
     // A window that receives nothing for this long ends as a dropped connection does.
     static constexpr int DefaultTransferTimeoutMs = 30000;
 
@@ -45,8 +48,9 @@ public:
     QString currentFile() const;
     // Where a row's model file lives: the model folder, which is created when missing.
     QString modelFilePath(int row) const;
-    // File names, in the model folder, of downloads begun and not finished.
-    QStringList unfinishedFiles() const;
+    // Whether a file of the model folder may be offered as a model: not one of a download under
+    // way, and, when named as a catalogue model, of that model's size (a partial file is none).
+    bool isModelFile(const QFileInfo &file) const;
     // Applies from the next window on.
     void setTransferTimeout(int ms);
     int transferTimeout() const;
@@ -80,7 +84,11 @@ private:
     WindowUse decideWindowUse() const;
     // Ends the window once all its bytes are in; anything more the server sends is dropped.
     void cutWindowWhenFull();
-    void writeRow(int row, int state, qint64 bytes);
+    // A row's state and bytes; its failure text is the one given, none by default.
+    void writeRow(int row, int state, qint64 bytes, const QString &failure = QString());
+    QString writeFailure() const;
+    // Why the running window failed, in the words of its error.
+    QString failureOf(QNetworkReply::NetworkError error) const;
     void endDownload();
     void startNextQueued();
     bool hasGgufMagic(const QString &path) const;
@@ -94,6 +102,7 @@ private:
     QFile modelFile;
     bool downloading = false;
     bool deleteRequested = false;
+    bool pauseRequested = false;
     QString curFile;
     qint64 windowStart = 0;
 
@@ -108,6 +117,8 @@ private:
     qint64 windowLength = -1;
     // The running window was aborted here because all its bytes were in.
     bool windowCut = false;
+    // Why the running window was given up here, in words; empty when it was not.
+    QString windowFailure;
     int transferTimeoutMs = DefaultTransferTimeoutMs;
     // Queued rows that were paused: they continue from their partial file.
     QSet<int> resumeQueued;

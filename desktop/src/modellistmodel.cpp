@@ -30,6 +30,8 @@ QVariant ModelListModel::data(const QModelIndex &index, int role) const
     case ProgressRole:
         // Not clamped: a file larger than announced shows as more than complete.
         return model.expectedSize < 1 ? 0.0 : double(model.bytesReceived) / model.expectedSize;
+    case FailureRole:
+        return model.failure;
     default:
         return {};
     }
@@ -45,6 +47,7 @@ QHash<int, QByteArray> ModelListModel::roleNames() const
         { BytesReceivedRole, "bytesReceived" },
         { ExpectedSizeRole, "expectedSize" },
         { ProgressRole, "progress" },
+        { FailureRole, "failure" },
     };
 }
 

@@ -17,6 +17,8 @@ struct ModelInfo
     QString type; // "generation" or "retrieval"
     int state = 0; // a ModelListModel::ModelState
     qint64 bytesReceived = 0;
+    // Why the download stopped, in the error's words, while the row is paused because of it.
+    QString failure;
 };
 
 // The model catalogue as the download view shows it. The downloader is its only writer; QML also
@@ -43,6 +45,7 @@ public:
         BytesReceivedRole,
         ExpectedSizeRole,
         ProgressRole,
+        FailureRole,
     };
     Q_ENUM(Roles)
 

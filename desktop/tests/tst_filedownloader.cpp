@@ -1,5 +1,6 @@
 #include "chat.h"
 #include "filedownloader.h"
+#include "modelcatalogue.h"
 #include "modellistmodel.h"
 #include "modelrepositoryprocess.h"
 #include "testcatalogue.h"
@@ -10,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
@@ -51,6 +54,15 @@ void writeServedFile(const QString &path, qint64 size, const QByteArray &magic =
         QCOMPARE(file.write(block.constData(), n), n);
         written += n;
     }
+}
+
+qint64 builtInSize(const QString &name)
+{
+    for (const ModelInfo &model : builtInModelCatalogue()) {
+        if (model.name == name)
+            return model.expectedSize;
+    }
+    return -1;
 }
 
 QByteArray sha256(const QString &path, qint64 length = -1)
@@ -101,12 +113,21 @@ private slots:
     void goneModelLeavesTheListAndTheChoices_data();
     void goneModelLeavesTheListAndTheChoices();
     void unfinishedDownloadIsNotListed();
+    void partialCatalogueFileIsNoModel_data();
+    void partialCatalogueFileIsNoModel();
+    void failedDownloadSaysWhyUntilResumedOrDeleted_data();
+    void failedDownloadSaysWhyUntilResumedOrDeleted();
+    void everyRequestCarriesTheTransferTimeout();
 
 private:
     int state(int row) const { return downloader()->modelList()->models().at(row).state; }
     qint64 bytes(int row) const
     {
         return downloader()->modelList()->models().at(row).bytesReceived;
+    }
+    QString failure(int row) const
+    {
+        return downloader()->modelList()->index(row).data(ModelListModel::FailureRole).toString();
     }
     FileDownloader *downloader() const { return m_chat->modelDownloader(); }
     QString served(const QString &file) const { return m_served.filePath(file); }
@@ -178,7 +199,10 @@ void tst_FileDownloader::untrustedServerIsRefused()
     QTRY_COMPARE(untrusting.modelList()->models().at(0).state, int(ModelListModel::Paused));
     QSslConfiguration::setDefaultConfiguration(trusted);
     QCOMPARE(untrusting.modelList()->models().at(0).bytesReceived, 0);
-    QCOMPARE(QFileInfo(local("m")).size(), 0);
+    QVERIFY(!QFileInfo::exists(local("m")));
+    const QString why
+        = untrusting.modelList()->index(0).data(ModelListModel::FailureRole).toString();
+    QVERIFY2(why.contains("SSL handshake failed"), qPrintable(why));
     QVERIFY(m_repository->requests().isEmpty());
 }
 
@@ -295,7 +319,8 @@ void tst_FileDownloader::onlyGoodBytesReachTheFile()
             QCOMPARE(ranges().size(), 1);
     } else {
         QCOMPARE(ranges().size(), 1);
-        QCOMPARE(QFileInfo(local("m")).size(), 0);
+        // Nothing came, and nothing of the try is left in the model folder.
+        QVERIFY(!QFileInfo::exists(local("m")));
         QCOMPARE(bytes(0), 0);
         QCOMPARE(completed.size(), 0);
     }
@@ -371,6 +396,7 @@ void tst_FileDownloader::stalledWindowPausesWithItsBytes()
     QCOMPARE(bytes(0), 1000);
     QCOMPARE(QFileInfo(local("m")).size(), 1000);
     QCOMPARE(sha256(local("m")), sha256(served("medium.gguf"), 1000));
+    QCOMPARE(failure(0), QStringLiteral("Nothing received for 1.5 seconds"));
 
     serveFrom("ok", "medium.gguf");
     downloader()->resumeDownload("m");
@@ -443,6 +469,8 @@ void tst_FileDownloader::pauseThenResumeAppendsFromTheFileSize()
     const qint64 kept = QFileInfo(local("m")).size();
     QVERIFY(kept > 0 && kept < SmallSize);
     QCOMPARE(bytes(0), kept);
+    // The user's own pause is no failure.
+    QCOMPARE(failure(0), QString());
 
     downloader()->resumeDownload("m");
     QCOMPARE(state(0), int(ModelListModel::Downloading));
@@ -547,6 +575,10 @@ void tst_FileDownloader::unwritableModelFilePausesAtOnce()
     downloader()->startDownload("next");
     QTRY_COMPARE(state(0), int(ModelListModel::Paused));
     QCOMPARE(bytes(0), 0);
+    const QString why = failure(0);
+    QVERIFY2(why.startsWith("Cannot write " + QDir::toNativeSeparators(local("stuck")) + ": ")
+            && why.contains(diskFull ? "No space left on device" : "Is a directory"),
+        qPrintable(why));
     // The queue goes on, and the stuck model is not asked for again.
     QTRY_COMPARE_WITH_TIMEOUT(state(1), int(ModelListModel::Downloaded), 20000);
     // The server's log is read as it comes: it holds the request of "next" once it is current.
@@ -667,6 +699,117 @@ void tst_FileDownloader::unfinishedDownloadIsNotListed()
     QTRY_COMPARE_WITH_TIMEOUT(state(0), int(ModelListModel::Downloaded), 20000);
     QVERIFY(m_chat->llms().contains("a"));
     QCOMPARE(m_chat->retrieveLlm(), QStringLiteral("a"));
+}
+
+void tst_FileDownloader::partialCatalogueFileIsNoModel_data()
+{
+    QTest::addColumn<QString>("readAgain");
+    QTest::newRow("at the next start") << "restart";
+    QTest::newRow("after a refresh of the states") << "refresh";
+    QTest::newRow("after a change of folder and back") << "folder";
+}
+
+void tst_FileDownloader::partialCatalogueFileIsNoModel()
+{
+    QFETCH(QString, readAgain);
+    // Named and sized as the built-in retrieval model, so that a new start finds it too.
+    const QString name = QStringLiteral("snowflake-arctic-embed-s-f16");
+    QCOMPARE(builtInSize(name), LargeSize);
+    downloader()->setCatalogue(
+        { testModel(name, m_repository->url("slow", "large.gguf"), LargeSize) });
+    // A file of the user's own, of any size, is a model.
+    QFile own(m_models->filePath("own.gguf"));
+    QVERIFY(own.open(QIODevice::WriteOnly) && own.write("GGUF") == 4);
+    own.close();
+    downloader()->startDownload(name);
+    QTRY_VERIFY(bytes(0) > 100000);
+    downloader()->pauseDownload(name);
+    QCOMPARE(state(0), int(ModelListModel::Paused));
+    storeSetting(QStringLiteral("retLLM"), name);
+
+    if (readAgain == "restart") {
+        m_chat.reset();
+        m_chat = std::make_unique<Chat>();
+        QCOMPARE(
+            state(downloader()->modelList()->indexOf(name)), int(ModelListModel::NotDownloaded));
+    } else if (readAgain == "refresh") {
+        downloader()->refreshModelStates();
+        QCOMPARE(state(0), int(ModelListModel::NotDownloaded));
+        m_chat->onModelDownloadCompleted("x", "neither");
+    } else {
+        QTemporaryDir other;
+        m_chat->setOraculdDir(other.path());
+        m_chat->setOraculdDir(m_models->path());
+        QCOMPARE(state(0), int(ModelListModel::NotDownloaded));
+    }
+    QVERIFY(QFileInfo(local(name)).size() > 0);
+    QCOMPARE(m_chat->llms(), QStringList { "own" });
+    // Neither chosen at start from the stored name, nor by name later.
+    QCOMPARE(m_chat->retrieveLlm(), QString());
+    m_chat->setAnswerLlm(name);
+    m_chat->setRetrieveLlm(name);
+    QCOMPARE(m_chat->answerLlm(), QString());
+    QCOMPARE(m_chat->retrieveLlm(), QString());
+}
+
+void tst_FileDownloader::failedDownloadSaysWhyUntilResumedOrDeleted_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<bool>("resume");
+    const QString path = QStringLiteral("/o/r/resolve/main/m.gguf");
+    QTest::newRow("no server, deleted")
+        << "https://127.0.0.1:9" + path << "Connection refused" << false;
+    QTest::newRow("HTTP 404, resumed") << "e404"
+                                       << "server replied: Not Found" << true;
+    QTest::newRow("HTTP 500, deleted") << "e500"
+                                       << "server replied: Internal Server Error" << false;
+    QTest::newRow("another range, resumed")
+        << "badrange"
+        << "The server sent another part of the file than the one asked for" << true;
+}
+
+void tst_FileDownloader::failedDownloadSaysWhyUntilResumedOrDeleted()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, why);
+    QFETCH(bool, resume);
+    if (!url.startsWith("https:"))
+        url = m_repository->url(url, "medium.gguf");
+    downloader()->setCatalogue({ testModel("m", url, MediumSize) });
+    downloader()->startDownload("m");
+    QTRY_COMPARE_WITH_TIMEOUT(state(0), int(ModelListModel::Paused), 20000);
+    QVERIFY2(failure(0).contains(why), qPrintable(failure(0)));
+    // The failed try leaves no empty file behind.
+    QVERIFY(!QFileInfo::exists(local("m")));
+
+    if (resume) {
+        serveFrom("ok", "medium.gguf");
+        downloader()->resumeDownload("m");
+        QCOMPARE(state(0), int(ModelListModel::Downloading));
+        QCOMPARE(failure(0), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(state(0), int(ModelListModel::Downloaded), 20000);
+        QCOMPARE(sha256(local("m")), sha256(served("medium.gguf")));
+    } else {
+        downloader()->deleteModel("m");
+        QCOMPARE(state(0), int(ModelListModel::NotDownloaded));
+    }
+    QCOMPARE(failure(0), QString());
+}
+
+void tst_FileDownloader::everyRequestCarriesTheTransferTimeout()
+{
+    auto *manager = downloader()->findChild<QNetworkAccessManager *>();
+    QVERIFY(manager);
+    QList<int> timeouts;
+    connect(manager, &QNetworkAccessManager::finished, this,
+        [&](QNetworkReply *reply) { timeouts.append(reply->request().transferTimeout()); });
+    downloader()->setCatalogue(
+        { testModel("m", m_repository->url("ok", "medium.gguf"), MediumSize) });
+    downloader()->startDownload("m");
+    QTRY_COMPARE_WITH_TIMEOUT(state(0), int(ModelListModel::Downloaded), 20000);
+    // A window that receives nothing for 30 s ends, as the README promises.
+    QCOMPARE(timeouts, (QList<int> { 30000, 30000, 30000 }));
 }
 
 QTEST_MAIN(tst_FileDownloader)

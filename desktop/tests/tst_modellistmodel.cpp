@@ -85,12 +85,14 @@ void tst_ModelListModel::rolesAndTheirValues()
     model.state = ModelListModel::Paused;
     model.bytesReceived = 5;
     model.expectedSize = 20;
+    model.failure = QStringLiteral("Connection refused");
     list.setModels({ model });
 
     const QHash<int, QByteArray> names = list.roleNames();
     const QList<QPair<int, QByteArray>> expected
         = { { 257, "name" }, { 258, "displayName" }, { 259, "type" }, { 260, "state" },
-              { 261, "bytesReceived" }, { 262, "expectedSize" }, { 263, "progress" } };
+              { 261, "bytesReceived" }, { 262, "expectedSize" }, { 263, "progress" },
+              { 264, "failure" } };
     QCOMPARE(names.size(), expected.size());
     for (const auto &[role, name] : expected)
         QCOMPARE(names.value(role), name);
@@ -103,8 +105,9 @@ void tst_ModelListModel::rolesAndTheirValues()
     QCOMPARE(list.data(index, 261).toLongLong(), 5);
     QCOMPARE(list.data(index, 262).toLongLong(), 20);
     QCOMPARE(list.data(index, 263).toDouble(), 0.25);
+    QCOMPARE(list.data(index, 264).toString(), QStringLiteral("Connection refused"));
     QVERIFY(!list.data(index, 256).isValid());
-    QVERIFY(!list.data(index, 264).isValid());
+    QVERIFY(!list.data(index, 265).isValid());
     QVERIFY(!list.data(index, Qt::DisplayRole).isValid());
     QVERIFY(!list.data(QModelIndex(), 257).isValid());
     QVERIFY(!list.data(list.index(1), 257).isValid());

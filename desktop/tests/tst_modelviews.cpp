@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QQmlContext>
 #include <QQmlExpression>
 #include <QQuickItem>
@@ -26,6 +28,33 @@ using namespace UiTestEnvironment;
 
 namespace {
 constexpr qint64 SlowFileSize = 48 * 1024 * 1024; // takes about 15 s from the slow server
+// A model of the built-in catalogue, so that a program started again knows its file.
+const QString BuiltInRetrieval = QStringLiteral("snowflake-arctic-embed-s-f16");
+constexpr qint64 BuiltInRetrievalSize = 67309063;
+
+// What a QML expression gives in the scope of an item, attached properties included.
+QVariant evaluateOn(QQuickItem *item, const QString &expression)
+{
+    QQmlExpression evaluation(qmlContext(item), item, expression);
+    const QVariant value = evaluation.evaluate();
+    return evaluation.hasError() ? QVariant() : value;
+}
+
+// Neither combo box of the language-model settings on top offers the model, and both offer
+// what else is there.
+void verifyNeitherComboOffers(QQuickItem *settings, const QString &model, const QStringList &rest)
+{
+    for (const char *name : { "genModelCombo", "retrievalModelCombo" }) {
+        QQuickItem *combo = findItem(settings, QLatin1String(name));
+ if (QTest::currentTestFailed())
+     return;
+        QVERIFY2(combo, name);
+        const QStringList offered = combo->property("model").toStringList();
+        QVERIFY2(!offered.contains(model), qPrintable(offered.join(", ")));
+        for (const QString &other : rest)
+            QVERIFY2(offered.contains(other), qPrintable(offered.join(", ")));
+    }
+}
 }
 
 // Receives what a page's script answers.
@@ -54,7 +83,9 @@ private slots:
     void comboBoxesFollowTheModelFiles();
     void downloadRowsShowTheControlsOfTheirState_data();
     void downloadRowsShowTheControlsOfTheirState();
+    void failedDownloadTellsWhyOnItsResumeButton();
     void deleteAsksFirstExceptForTheQueue();
+    void pausedDownloadIsNotOfferedAfterARestart();
     void aboutPageBrowsesToTheLicenceAndBack();
 
 private:
@@ -337,7 +368,12 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
             testModel("queued", url, SlowFileSize, answers, "Queued"),
             testModel("done", url, 67309063, answers, "Snowflake Arctic (Retrieval)"),
             testModel("unknown", url, 0, answers, "Unknown"),
+            testModel("broken",
+                repository->url(QStringLiteral("e404"), QStringLiteral("slow.gguf")), SlowFileSize,
+                answers, "Broken"),
         });
+        downloader->startDownload("broken");
+        QTRY_COMPARE(this->state(6), int(ModelListModel::Paused));
         downloader->startDownload("paused");
         QTRY_VERIFY_WITH_TIMEOUT(
             downloader->modelList()->models().at(2).bytesReceived > 3000000, 20000);
@@ -382,6 +418,39 @@ void tst_ModelViews::downloadRowsShowTheControlsOfTheirState()
         QVERIFY(qAbs(fill->width() - bar->width() * progress) < bar->width() * 0.1);
         QCOMPARE(bar->height(), 6.0);
     }
+}
+
+void tst_ModelViews::failedDownloadTellsWhyOnItsResumeButton()
+{
+    const int broken = downloader->modelList()->indexOf("broken");
+    QCOMPARE(state(broken), int(ModelListModel::Paused));
+    QQuickItem *resume = findItem(row("broken"), "resumeButton");
+    QVERIFY(resume && resume->isVisible());
+    const QString why = evaluateOn(resume, "ToolTip.text").toString();
+    QVERIFY2(why.contains("server replied: Not Found"), qPrintable(why));
+    QVERIFY(!evaluateOn(resume, "ToolTip.visible").toBool());
+    QTest::mouseMove(window, resume->mapToScene(QPointF(10, 10)).toPoint());
+    QTRY_VERIFY(evaluateOn(resume, "ToolTip.visible").toBool());
+    // The tooltip shown is the button's own, with the error's words.
+    auto *tip = evaluateOn(resume, "ToolTip.toolTip").value<QObject *>();
+    QVERIFY(tip);
+    QTRY_VERIFY(tip->property("opened").toBool());
+    QCOMPARE(tip->property("text").toString(), why);
+    saveScreenshot(window, QStringLiteral("model-download-failed"));
+
+    // A row the user paused has nothing to tell.
+    QQuickItem *paused = findItem(row("paused"), "resumeButton");
+    QTest::mouseMove(window, paused->mapToScene(QPointF(10, 10)).toPoint());
+    QTRY_VERIFY(!tip->property("visible").toBool());
+    QVERIFY(!evaluateOn(paused, "ToolTip.visible").toBool());
+
+    // Resumed while another model downloads, the row waits its turn and the reason is gone.
+    click(resume);
+    QCOMPARE(state(broken), int(ModelListModel::Queued));
+    QCOMPARE(evaluateOn(resume, "ToolTip.text").toString(), QString());
+    click(findItem(row("broken"), "deleteButton"));
+    QCOMPARE(state(broken), int(ModelListModel::NotDownloaded));
+    QTest::mouseMove(window, QPoint(5, window->height() - 5));
 }
 
 void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
@@ -485,6 +554,67 @@ void tst_ModelViews::deleteAsksFirstExceptForTheQueue()
     }
 }
 
+void tst_ModelViews::pausedDownloadIsNotOfferedAfterARestart()
+{
+    QCOMPARE(top()->objectName(), QStringLiteral("genAIView"));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    QVERIFY(!downloader->isDownloading());
+    downloader->setCatalogue({ testModel(BuiltInRetrieval,
+        repository->url(QStringLiteral("slow"), QStringLiteral("slow.gguf")), BuiltInRetrievalSize,
+        QStringLiteral("retrieval"), QStringLiteral("Snowflake Arctic (Retrieval)")) });
+    const QStringList demoModels = { QStringLiteral("answer"), QStringLiteral("retrieval") };
+    // The downloads are a local option; online again before a model is chosen.
+    chat->setLocalAI(true);
+    QTRY_VERIFY(findItem(top(), QStringLiteral("downloadButton"))->isEnabled());
+    click(findItem(top(), QStringLiteral("downloadButton")));
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("modelDownload"));
+    QTRY_COMPARE(stack->property("busy").toBool(), false);
+    chat->setLocalAI(false);
+
+    QTRY_VERIFY(row(BuiltInRetrieval));
+    click(findItem(row(BuiltInRetrieval), "downloadButton"));
+    QCOMPARE(state(0), int(ModelListModel::Downloading));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        downloader->modelList()->models().at(0).bytesReceived > 1000000, 20000);
+    QTRY_VERIFY(findItem(row(BuiltInRetrieval), "pauseButton")->isVisible());
+    click(findItem(row(BuiltInRetrieval), "pauseButton"));
+    QCOMPARE(state(0), int(ModelListModel::Paused));
+    const QString file = QDir(chat->oraculdDir()).filePath(BuiltInRetrieval + ".gguf");
+    const qint64 partial = QFileInfo(file).size();
+    QVERIFY(partial > 0 && partial < BuiltInRetrievalSize);
+    click(findItem(top(), QStringLiteral("closeButton")));
+    QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
+    verifyNeitherComboOffers(top(), BuiltInRetrieval, demoModels);
+    if (QTest::currentTestFailed())
+        return;
+
+    // A change of folder and back reads the folder again, the paused row now not downloaded.
+    QTemporaryDir other;
+    chat->setOraculdDir(other.path());
+    chat->setOraculdDir(QFileInfo(file).path());
+    QCOMPARE(state(0), int(ModelListModel::NotDownloaded));
+    verifyNeitherComboOffers(top(), BuiltInRetrieval, demoModels);
+    if (QTest::currentTestFailed())
+        return;
+
+    // The program started again, on the same settings and model folder, with the built-in
+    // catalogue.
+    QProcess restarted;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(RestartRootVariable), privateRoot());
+    restarted.setProcessEnvironment(environment);
+    restarted.setProcessChannelMode(QProcess::MergedChannels);
+    restarted.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("-o"), QStringLiteral("-,txt") });
+    QVERIFY(restarted.waitForFinished(120000));
+    const QByteArray output = restarted.readAll();
+    QVERIFY2(restarted.exitStatus() == QProcess::NormalExit && restarted.exitCode() == 0,
+        output.constData());
+    QVERIFY2(output.contains("PASS   : tst_RestartedModelViews::partialModelIsInNeitherList()"),
+        output.constData());
+    QCOMPARE(QFileInfo(file).size(), partial);
+}
+
 void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
 {
     QTRY_COMPARE(stack->property("busy").toBool(), false);
@@ -550,15 +680,74 @@ void tst_ModelViews::aboutPageBrowsesToTheLicenceAndBack()
     QTRY_VERIFY(!home->isEnabled());
 }
 
+// The program as a user starts it again after a download was paused: the settings and the model
+// folder of the first run, the built-in catalogue.
+class tst_RestartedModelViews : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void partialModelIsInNeitherList()
+    {
+        auto *engine = qApp->findChild<ComponentCreatorEngine *>();
+        QVERIFY(engine);
+        Chat *chat = engine->findChild<Chat *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(chat);
+        const ModelListModel *catalogue = chat->modelDownloader()->modelList();
+        const int row = catalogue->indexOf(BuiltInRetrieval);
+        QCOMPARE(catalogue->models().at(row).state, int(ModelListModel::NotDownloaded));
+        const QString file = QDir(chat->oraculdDir()).filePath(BuiltInRetrieval + ".gguf");
+        QVERIFY(QFileInfo(file).size() > 0 && QFileInfo(file).size() < BuiltInRetrievalSize);
+
+        QQuickWindow *window = mainWindow();
+        QVERIFY(window && QTest::qWaitForWindowExposed(window));
+        QQuickItem *stack = findItem(window, QStringLiteral("mainStack"));
+        const auto top = [stack] { return stack->property("currentItem").value<QQuickItem *>(); };
+        const auto click = [window](QQuickItem *item) {
+            QVERIFY(item);
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+        };
+        click(findItem(top(), QStringLiteral("optionsButton")));
+        QTRY_COMPARE(top()->objectName(), QStringLiteral("optionsView"));
+        QTRY_COMPARE(stack->property("busy").toBool(), false);
+        click(findItem(top(), QStringLiteral("genAIButton")));
+        QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
+        QTRY_COMPARE(stack->property("busy").toBool(), false);
+        verifyNeitherComboOffers(top(), BuiltInRetrieval, { "answer", "retrieval" });
+        if (QTest::currentTestFailed())
+            return;
+        // What the user sees: the open list of answer models.
+        click(findItem(top(), QStringLiteral("localRadioBtn")));
+        QTRY_VERIFY(chat->localAI());
+        QQuickItem *answers = findItem(top(), QStringLiteral("genModelCombo"));
+        QTRY_VERIFY(answers->isEnabled());
+        click(answers);
+        auto *popup = answers->property("popup").value<QObject *>();
+        QTRY_VERIFY(popup->property("opened").toBool());
+        QCOMPARE(answers->property("count").toInt(), chat->llms().size());
+        saveScreenshot(window, QStringLiteral("model-settings-after-restart"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(!popup->property("visible").toBool());
+    }
+};
+
 int main(int argc, char **argv)
 {
+    const bool restarted = qEnvironmentVariableIsSet(RestartRootVariable);
     isolate();
-    storeLocalDemoSettings();
-    QSettings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"))
-        .setValue(QStringLiteral("localAI"), false);
+    if (!restarted) {
+        storeLocalDemoSettings();
+        QSettings(QStringLiteral("Halvenmor"), QStringLiteral("Quorvane"))
+            .setValue(QStringLiteral("localAI"), false);
+    }
     qputenv("QUORVANE_SERVICE_URL", QByteArrayLiteral("ws://127.0.0.1:9/connection"));
     Application::prepare();
     Application app(argc, argv);
+    if (restarted) {
+        tst_RestartedModelViews test;
+        return QTest::qExec(&test, argc, argv);
+    }
     tst_ModelViews test;
     return QTest::qExec(&test, argc, argv);
 }

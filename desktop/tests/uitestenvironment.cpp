@@ -16,13 +16,18 @@ namespace UiTestEnvironment {
 namespace {
 // Removed at exit, after the application and its child processes are gone.
 std::unique_ptr<QTemporaryDir> root;
+QString rootPath;
 }
 
 void isolate()
 {
-    root
-        = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quorvane-ui-XXXXXX"));
-    const QString base = root->path();
+    rootPath = qEnvironmentVariable(RestartRootVariable);
+    if (rootPath.isEmpty()) {
+        root = std::make_unique<QTemporaryDir>(
+            QDir::tempPath() + QStringLiteral("/quorvane-ui-XXXXXX"));
+        rootPath = root->path();
+    }
+    const QString base = rootPath;
     for (const char *sub : { "tmp", "home", "config", "cache", "data", "runtime" })
         QDir(base).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(base + QStringLiteral("/runtime"),
@@ -41,7 +46,7 @@ void isolate()
 
 QString privateRoot()
 {
-    return root ? root->path() : QString();
+    return rootPath;
 }
 
 QString modelsDir()

@@ -15,6 +15,9 @@ namespace UiTestEnvironment {
 
 // Points TMPDIR, HOME and the XDG folders at a fresh private folder, turns on the test mode of
 // QStandardPaths and puts the build's programs first on PATH. Call before any Qt object exists.
+// A test program that a test starts again, as a user restarts the program, is given the folder
+// of the first in this environment variable and keeps its settings and files.
+inline constexpr char RestartRootVariable[] = "QUORVANE_UI_RESTART_ROOT";
 void isolate();
 QString privateRoot();
 

@@ -93,6 +93,9 @@ Item {
             objectName: "resumeButton"
             visible: modelState === ModelListModel.Paused
             icon.path: IconVault.play
+            // A download that stopped on an error says which, until it is resumed or deleted.
+            ToolTip.visible: mouseArea.containsMouse && model.failure !== ""
+            ToolTip.text: model.failure
             onClicked: Chat.modelDownloader.resumeDownload(model.name)
         }
 
