@@ -87,6 +87,8 @@ private:
     bool visibleIn(const QString &rowName, const QString &objectName) const;
     void click(QQuickItem *item);
     void clickAt(const QPointF &point);
+    // Hovers the button and returns the text of the tool tip the window then shows.
+    QString toolTipOf(QQuickItem *button);
     int state(int row) const { return downloader->modelList()->models().at(row).state; }
     // Whether the browser shows a page with text on it: mostly dark with light text (the about
     // page), or the other way round (a plain text file).
@@ -177,6 +179,25 @@ void tst_ModelViews::clickAt(const QPointF &point)
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, point.toPoint());
 }
 
+QString tst_ModelViews::toolTipOf(QQuickItem *button)
+{
+    if (!button)
+        return QString();
+    QTest::mouseMove(window,
+        button->mapToScene(QPointF(button->width() / 2, button->height() / 2)).toPoint());
+    // The window's one shared tool tip, as the button's own file reaches it.
+    QQmlExpression shown(qmlContext(button), button,
+        QStringLiteral("ToolTip.toolTip.visible ? ToolTip.toolTip.text : \"\""));
+    QString text;
+    QTest::qWaitFor(
+        [&] {
+            text = shown.evaluate().toString();
+            return !text.isEmpty();
+        },
+        5000);
+    return text;
+}
+
 void tst_ModelViews::optionsLeadToTheSettings()
 {
     click(findItem(top(), QStringLiteral("optionsButton")));
@@ -193,7 +214,9 @@ void tst_ModelViews::optionsLeadToTheSettings()
     QVERIFY(qAbs(infoCentre.x() - window->width() / 2.0) <= 1);
     QVERIFY(qAbs(genAICentre.x() - window->width() / 2.0) <= 1);
     QVERIFY(infoCentre.y() < genAICentre.y());
+    QCOMPARE(toolTipOf(info), QStringLiteral("About"));
     saveScreenshot(window, QStringLiteral("options"));
+    QCOMPARE(toolTipOf(genAI), QStringLiteral("Language Model"));
 
     click(genAI);
     QTRY_COMPARE(top()->objectName(), QStringLiteral("genAIView"));
@@ -226,8 +249,11 @@ void tst_ModelViews::modeButtonsShowAndHideTheModelChoices()
     saveScreenshot(window, QStringLiteral("model-settings"));
     // The tooltips follow the buttons' hover.
     QQuickItem *folder = findItem(top(), QStringLiteral("folderButton"));
-    QTest::mouseMove(window, folder->mapToScene(QPointF(25, 25)).toPoint());
+    QCOMPARE(toolTipOf(findItem(top(), QStringLiteral("downloadButton"))),
+        QStringLiteral("Download available models"));
+    QCOMPARE(toolTipOf(folder), QStringLiteral("Model location on disk"));
     QVERIFY(folder->property("mouseArea").value<QObject *>()->property("containsMouse").toBool());
+    saveScreenshot(window, QStringLiteral("model-settings-tooltip"));
 
     // The user picks the other model file for answers from the open list.
     const QString before = chat->answerLlm();

@@ -44,6 +44,11 @@ QString privateRoot()
     return root ? root->path() : QString();
 }
 
+void timeAnimationsByTheClock()
+{
+    qputenv("QSG_RENDER_LOOP", "basic");
+}
+
 QString modelsDir()
 {
     return qEnvironmentVariable("QUORVANE_MODELS_DIR");
