@@ -51,6 +51,8 @@ private:
     int documentWidth(double pageWidth) const { return qRound(pageWidth * r()) + int(12 * r()); }
     static QPdfView *viewOf(Folioscope &window) { return window.findChild<QPdfView *>(); }
     void showAndWait(Folioscope &window);
+    // Opens the document in a window of 900 by 700 and shows it.
+    void openAndShow(Folioscope &window, QPdfDocument *document);
     // Where the view draws the top-left corner of page 0 of a Letter document, in window pixels.
     QPoint pageCorner(Folioscope &window) const;
     // A rectangle in points on page 0, in window pixels.
@@ -89,6 +91,13 @@ void tst_Folioscope::showAndWait(Folioscope &window)
 {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+}
+
+void tst_Folioscope::openAndShow(Folioscope &window, QPdfDocument *document)
+{
+    window.open(document);
+    window.resize(900, 700);
+    showAndWait(window);
 }
 
 QPoint tst_Folioscope::pageCorner(Folioscope &window) const
@@ -207,9 +216,7 @@ void tst_Folioscope::searchHighlightsScrollToTheHit()
     QTRY_COMPARE(model.rowCount(QModelIndex()), 3);
 
     Folioscope window;
-    window.open(&doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, &doc);
     QScrollBar *bar = viewOf(window)->verticalScrollBar();
     bar->setValue(100);
     QCOMPARE(bar->value(), 100);
@@ -243,9 +250,7 @@ void tst_Folioscope::closing()
     QPdfDocument other;
     QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
     Folioscope window;
-    window.open(&doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, &doc);
     window.setHighlight(Chunk("doc", 1, 72, 144, 200, 20));
 
     if (how == "shown")
@@ -293,9 +298,7 @@ void tst_Folioscope::openingAnotherDocumentDropsTheOldText()
     QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
 
     Folioscope window;
-    window.open(doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, doc);
     window.setSearchHighlights(&model, 0);
     QPdfView *view = viewOf(window);
     QWidget *viewport = view->viewport();
@@ -361,9 +364,7 @@ void tst_Folioscope::anotherDocumentOpensAtItsFirstPage()
     QPdfDocument other;
     QCOMPARE(other.load(letterPages), QPdfDocument::Error::None);
     Folioscope window;
-    window.open(&doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, &doc);
     QScrollBar *bar = viewOf(window)->verticalScrollBar();
     bar->setValue(pageTop(3));
     QCOMPARE(bar->value(), pageTop(3));
