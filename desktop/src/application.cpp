@@ -22,6 +22,10 @@
 #include <QtWebEngineQuick>
 #include <QUrl>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 // The event of QQuickWindow::closing is private to Qt Quick; the hook never looks into it.
 Q_DECLARE_OPAQUE_POINTER(QQuickCloseEvent *)
 
@@ -36,6 +40,14 @@ void Application::prepare()
     QCoreApplication::setApplicationVersion(QStringLiteral("6.8.0"));
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+#ifdef Q_OS_UNIX
+    // Chromium's sandbox cannot run for root, and QtWebEngine then ends the whole program at the
+    // first web view; it reads the switch once, when it starts.
+    if (::geteuid() == 0) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        qWarning("Quorvane: running as root, so the about page's browser runs without its sandbox");
+    }
+#endif
     // The about page's browser shares the OpenGL contexts, which must be set up before the
     // application object exists.
     QtWebEngineQuick::initialize();

@@ -13,7 +13,8 @@ class Folioscope;
 class Application : public QApplication
 {
 public:
-    // What must hold before the application object exists: identity and graphics back end.
+    // What must hold before the application object exists: identity, graphics back end, and a
+    // browser that can start for the user running the program.
     static void prepare();
 
     Application(int &argc, char **argv);

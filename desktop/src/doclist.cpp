@@ -472,6 +472,8 @@ void DocList::finishIngestion()
             m_rows.append(doc);
             m_rowsByPath.insert(doc->path(), doc);
             m_departedDigests.remove(doc->path());
+            // A new row is searched for the text every other row is searched for.
+            doc->pdfSearchModel()->setSearchString(m_searchText);
         }
         endInsertRows();
     }

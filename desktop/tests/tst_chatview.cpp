@@ -84,6 +84,8 @@ private slots:
     void unlistedReferenceIsToldInTheWindow();
     void clickAnywhereOnThePillFocusesTheField_data();
     void clickAnywhereOnThePillFocusesTheField();
+    void inputTakesMostOfTheViewWidth_data();
+    void inputTakesMostOfTheViewWidth();
     // Last: the server is gone afterwards.
     void serverEndSaysWhyAndFreesTheInput();
 
@@ -583,8 +585,10 @@ void tst_ChatView::unlistedReferenceIsToldInTheWindow()
     QVERIFY(notice);
     QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
     // harbour.pdf went to the server without being listed.
+    QElapsedTimer shown;
+    shown.start();
     click(referenceButtons(messages->count() - 1).first());
-    QTRY_VERIFY(notice->isVisible());
+    QVERIFY(notice->isVisible());
     const QString text
         = findItem(notice, QStringLiteral("refNoticeText"))->property("text").toString();
     QVERIFY2(text.startsWith(QStringLiteral("harbour.pdf is no longer listed")), qPrintable(text));
@@ -595,7 +599,11 @@ void tst_ChatView::unlistedReferenceIsToldInTheWindow()
     QVERIFY(
         box.bottom() <= findItem(window, QStringLiteral("chatInput"))->mapToScene(QPointF()).y());
     QCOMPARE(pixel(image, notice, QPointF(notice->width() / 2, 3)), QColor("#252B35"));
+    // Long enough to read, then out of the way: 5 s, with room for a loaded machine.
     QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+    const qint64 lasted = shown.elapsed();
+    qInfo("notice shown for %lld ms", lasted);
+    QVERIFY2(lasted >= 4900 && lasted <= 6500, qPrintable(QString::number(lasted)));
 }
 
 void tst_ChatView::clickAnywhereOnThePillFocusesTheField_data()
@@ -640,6 +648,32 @@ void tst_ChatView::clickAnywhereOnThePillFocusesTheField()
     field->setProperty("text", QString());
 }
 
+void tst_ChatView::inputTakesMostOfTheViewWidth_data()
+{
+    QTest::addColumn<int>("windowWidth");
+    QTest::newRow("as the window opens") << 0;
+    QTest::newRow("a wider window") << 600;
+}
+
+void tst_ChatView::inputTakesMostOfTheViewWidth()
+{
+    QFETCH(int, windowWidth);
+    const int opened = window->width();
+    if (windowWidth > 0)
+        window->resize(windowWidth, window->height());
+    QQuickItem *pill = findItem(window, QStringLiteral("chatInput"));
+    QQuickItem *view = findItem(window, QStringLiteral("openedChatView"));
+    QVERIFY(pill && view);
+    QTRY_COMPARE(view->width(), qreal(window->width()));
+    const auto placed = [&] {
+        return qAbs(pill->width() - 0.87 * view->width()) < 0.5
+            && qAbs(pill->x() - (view->width() - pill->width()) / 2) < 0.5;
+    };
+    QTRY_VERIFY2(placed(), qPrintable(QStringLiteral("%1 of %2").arg(pill->width()).arg(view->width())));
+    window->resize(opened, window->height());
+    QTRY_COMPARE(view->width(), qreal(opened));
+}
+
 void tst_ChatView::serverEndSaysWhyAndFreesTheInput()
 {
     QCOMPARE(::kill(pid_t(serverPid), SIGSTOP), 0);
@@ -674,6 +708,8 @@ void tst_ChatView::serverEndSaysWhyAndFreesTheInput()
 
 int main(int argc, char **argv)
 {
+    // The notice on the chat is timed with a clock.
+    timeAnimationsByTheClock();
     // No online service in these cases; the window's WebSocket finds nobody.
     return runInDemoProgram<tst_ChatView>(argc, argv);
 }

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 #include <csignal>
@@ -453,8 +454,13 @@ void tst_DocList::searchReachesListedDocsOnly()
     QVERIFY(results.wait(5000));
     QCOMPARE(results.first().at(0).value<Doc *>(), first);
 
+    // Listed later, a document is searched for the text set before it came.
+    results.clear();
     QVERIFY(ingest(chat, { m_listedUrls.last() }));
-    QCOMPARE(chat.docsProxy()->get(1)->pdfSearchModel()->searchString(), QString());
+    Doc *second = chat.docsProxy()->get(1);
+    QCOMPARE(second->pdfSearchModel()->searchString(), QStringLiteral("paragraph"));
+    QTRY_VERIFY(std::any_of(results.cbegin(), results.cend(),
+        [second](const QList<QVariant> &report) { return report.at(0).value<Doc *>() == second; }));
 }
 
 void tst_DocList::deletedRowReportsNoMoreSearchResults()

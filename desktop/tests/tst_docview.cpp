@@ -56,6 +56,7 @@ private slots:
 
     void firstScreenIsTheEmptyDocumentView();
     void dropOfTwoPdfsIngestsBothInDropOrder();
+    void hoverBandWidensOverTheRow();
     void progressPanelFollowsTheRun_data();
     void progressPanelFollowsTheRun();
     void statusIconFollowsTheStatus_data();
@@ -188,6 +189,37 @@ void tst_DocView::dropOfTwoPdfsIngestsBothInDropOrder()
     }
     QTest::qWait(300);
     saveScreenshot(window, QStringLiteral("docview-listed"));
+}
+
+// The band under the pointer grows from the left to the row's width in 450 ms, measured on the
+// clock with room for a loaded machine, and shrinks away when the pointer leaves.
+void tst_DocView::hoverBandWidensOverTheRow()
+{
+    QQuickItem *first = row(0);
+    QVERIFY(first);
+    QQuickItem *band = findItem(first, QStringLiteral("hoverBackground"));
+    QVERIFY(band);
+    QTRY_COMPARE(band->width(), 0.0);
+    const qreal full = first->width();
+    QVERIFY(full > 100);
+
+    QElapsedTimer clock;
+    bool partly = false;
+    clock.start();
+    QTest::mouseMove(window, first->mapToScene(QPointF(full / 2, first->height() / 2)).toPoint());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            partly = partly || (band->width() > 0 && band->width() < full - 1);
+            return band->width() >= full - 0.5;
+        },
+        5000));
+    const qint64 widened = clock.elapsed();
+    qInfo("hover band at full width after %lld ms", widened);
+    QVERIFY(partly);
+    QVERIFY2(widened >= 350 && widened <= 700, qPrintable(QString::number(widened)));
+
+    QTest::mouseMove(window, QPoint(window->width() / 2, window->height() - 5));
+    QTRY_COMPARE(band->width(), 0.0);
 }
 
 void tst_DocView::progressPanelFollowsTheRun_data()
@@ -324,6 +356,8 @@ void tst_DocView::busyPaneComesDownWhenTheServerEnds()
 
 int main(int argc, char **argv)
 {
+    // The hover band on the row is timed with a clock.
+    timeAnimationsByTheClock();
     // No online service in these cases; the window's WebSocket finds nobody.
     return runInDemoProgram<tst_DocView>(argc, argv);
 }

@@ -14,6 +14,7 @@
 #include <folioscope/folioscope.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QPdfDocument>
 #include <QPdfSearchModel>
@@ -21,6 +22,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QScrollBar>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -48,6 +50,7 @@ private slots:
     void onlyThreeCharactersOrMoreSearch_data();
     void onlyThreeCharactersOrMoreSearch();
     void showsTheHitsOfTwoDocuments();
+    void searchAskedForAgainFocusesTheShownField();
     void collapsedDocumentsKeepTheExpandedRows();
     void clickedHitOpensTheViewerWithAllHitsPainted();
     void labelsStandSideBySideInReusedRows();
@@ -55,9 +58,11 @@ private slots:
     void removedDocumentLeavesTheTreeWhileItsSearchRuns();
     void leadingDotsUnlessTheTextBeforeIsCut_data();
     void leadingDotsUnlessTheTextBeforeIsCut();
+    void documentListedDuringASearchShowsItsHits();
 
 private:
     QQuickItem *currentView() const;
+    QObject *stack() const;
     QQuickItem *field() const;
     QQuickItem *tree() const;
     // The delegate that shows this displayed row, and the texts of its visible labels.
@@ -173,8 +178,13 @@ void tst_SearchView::initTestCase()
 
 QQuickItem *tst_SearchView::currentView() const
 {
-    QObject *stack = findObject(window, QStringLiteral("mainStack"));
-    return stack ? stack->property("currentItem").value<QQuickItem *>() : nullptr;
+    QObject *mainStack = stack();
+    return mainStack ? mainStack->property("currentItem").value<QQuickItem *>() : nullptr;
+}
+
+QObject *tst_SearchView::stack() const
+{
+    return findObject(window, QStringLiteral("mainStack"));
 }
 
 QQuickItem *tst_SearchView::field() const
@@ -283,13 +293,7 @@ void tst_SearchView::ctrlFOpensTheSearchView()
     QVERIFY(field());
     QTRY_VERIFY(field()->hasActiveFocus());
     QCOMPARE(field()->property("placeholderText").toString(), QStringLiteral("Enter search term"));
-    // Ctrl+F on the search view pushes another one.
-    QObject *stack = findObject(window, QStringLiteral("mainStack"));
-    const int depth = stack->property("depth").toInt();
-    QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
-    QTRY_COMPARE(stack->property("depth").toInt(), depth + 1);
-    waitForTheStack();
-    QCOMPARE(currentView()->objectName(), QStringLiteral("searchView"));
+    QCOMPARE(stack()->property("depth").toInt(), 2);
 }
 
 void tst_SearchView::onlyThreeCharactersOrMoreSearch_data()
@@ -377,6 +381,57 @@ void tst_SearchView::showsTheHitsOfTwoDocuments()
     waitForAFrame();
     const QImage shot = saveScreenshot(window, QStringLiteral("search-two-documents"));
     QVERIFY(!shot.isNull());
+}
+
+// Ctrl+F, or the search button of the view below pressed again while the stack still slides,
+// take the keys back to the shown search instead of stacking copies that each build the rows of
+// every hit again.
+void tst_SearchView::searchAskedForAgainFocusesTheShownField()
+{
+    QTRY_COMPARE(shownRows(), 6);
+    QQuickItem *shown = currentView();
+    QCOMPARE(shown->objectName(), QStringLiteral("searchView"));
+    const int depth = stack()->property("depth").toInt();
+    QList<QQuickItem *> docViews = findItems(window->contentItem(), QStringLiteral("docView"));
+    QVERIFY(!docViews.isEmpty());
+    QQuickItem *docSearchButton = findItem(docViews.first(), QStringLiteral("searchButton"));
+    QVERIFY(docSearchButton);
+
+    // The longest time the event loop goes without a turn, a press and what it sets off
+    // included.
+    QElapsedTimer clock;
+    qint64 lastTurn = 0;
+    qint64 longestGap = 0;
+    int turnsTaken = 0;
+    QTimer turns;
+    turns.setInterval(0);
+    connect(&turns, &QTimer::timeout, this, [&] {
+        const qint64 now = clock.elapsed();
+        longestGap = qMax(longestGap, now - lastTurn);
+        lastTurn = now;
+        ++turnsTaken;
+    });
+    clock.start();
+    turns.start();
+    for (int press = 0; press < 10; ++press) {
+        tree()->forceActiveFocus();
+        QVERIFY(!field()->hasActiveFocus());
+        const int turnsBefore = turnsTaken;
+        if (press % 2 == 0)
+            QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+        else
+            QVERIFY(QMetaObject::invokeMethod(docSearchButton, "clicked"));
+        QTRY_VERIFY(field()->hasActiveFocus() && turnsTaken > turnsBefore);
+    }
+    waitForTheStack();
+    waitForAFrame();
+    turns.stop();
+    qInfo("longest event-loop gap over ten presses: %lld ms", longestGap);
+    QCOMPARE(stack()->property("depth").toInt(), depth);
+    QCOMPARE(currentView(), shown);
+    QCOMPARE(field()->property("text").toString(), word);
+    QCOMPARE(shownRows(), 6);
+    QVERIFY2(longestGap < 100, qPrintable(QString::number(longestGap)));
 }
 
 void tst_SearchView::collapsedDocumentsKeepTheExpandedRows()
@@ -634,6 +689,43 @@ void tst_SearchView::leadingDotsUnlessTheTextBeforeIsCut()
     waitForAFrame();
     saveScreenshot(
         window, QStringLiteral("search-leading-dots-%1").arg(scrolled ? "scrolled" : "top"));
+}
+
+// Hits of a document listed while a text is searched join the tree without a new search.
+void tst_SearchView::documentListedDuringASearchShowsItsHits()
+{
+    openSearchView();
+    click(field());
+    clearField();
+    typeIntoField(word);
+    QTest::keyClick(window, Qt::Key_Return);
+    QCOMPARE(docs->searchString(), word);
+    QTRY_COMPARE(shownRows(), 6);
+    const int listed = docs->rowCount();
+
+    TestPdf pier;
+    pier.addPage(QSizeF(612, 792));
+    pier.addText(0, { 72, 100 }, QStringLiteral("A pier stands in the harbour."));
+    pier.addPage(QSizeF(612, 792));
+    pier.addText(1, { 72, 100 }, QStringLiteral("The harbour lights come on."));
+    const QString pierPath = privateRoot() + QStringLiteral("/pier.pdf");
+    QVERIFY(pier.write(pierPath));
+    listDocument(QUrl::fromLocalFile(pierPath).toString());
+    QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), listed + 1, 60000);
+
+    // Back in the search, nothing typed: the field still holds the text, and the new document
+    // shows under its own file row with both its hits.
+    QTest::keyClick(window, Qt::Key_F, Qt::ControlModifier);
+    QTRY_COMPARE(currentView()->objectName(), QStringLiteral("searchView"));
+    waitForTheStack();
+    QCOMPARE(field()->property("text").toString(), word);
+    QTRY_COMPARE(shownRows(), 9);
+    QCOMPARE(hits->rowCount(), 3);
+    QCOMPARE(rowText(6), QStringLiteral("\u25BC  pier.pdf"));
+    QVERIFY(rowText(7).startsWith(QStringLiteral("Page 1: ")));
+    QVERIFY(rowText(8).startsWith(QStringLiteral("Page 2: ")));
+    waitForAFrame();
+    saveScreenshot(window, QStringLiteral("search-document-listed-later"));
 }
 
 int main(int argc, char **argv)

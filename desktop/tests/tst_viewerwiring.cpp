@@ -58,6 +58,7 @@ private slots:
     void referenceOpensItsPassageHighlighted();
     void doubleClickEmptiesTheHighlight();
     void closingTheMainWindowClosesTheViewer();
+    void doubleClickOnAnotherDocumentOpensItsFirstPage();
     void deletingAnotherDocumentKeepsTheViewer();
     void deletingTheShownDocumentClosesTheViewer();
     void referenceToADepartedDocument_data();
@@ -126,8 +127,10 @@ void tst_ViewerWiring::initTestCase()
     QVERIFY(writeRoad(roadPath));
     roadUrl = QUrl::fromLocalFile(roadPath).toString();
 
+    // Pages enough to scroll in.
     TestPdf notes;
-    notes.addPage(QSizeF(612, 792));
+    for (int page = 0; page < 3; ++page)
+        notes.addPage(QSizeF(612, 792));
     notes.addText(0, { 72, 100 }, QStringLiteral("Gardeners plant tulips in autumn."));
     const QString notesPath = privateRoot() + QStringLiteral("/notes.pdf");
     QVERIFY(notes.write(notesPath));
@@ -477,13 +480,39 @@ void tst_ViewerWiring::closingTheMainWindowClosesTheViewer()
     QTRY_VERIFY(viewer->isVisible());
 }
 
-void tst_ViewerWiring::deletingAnotherDocumentKeepsTheViewer()
+// The offset of the document shown before means nothing in another one.
+void tst_ViewerWiring::doubleClickOnAnotherDocumentOpensItsFirstPage()
 {
     // Dropped only now: the questions above go to the one document there was.
     QVERIFY(DocDrop::dropUrls(
         window, findItem(currentView(), QStringLiteral("docListView")), { QUrl(notesUrl) }));
     QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 2, 60000);
     QTRY_VERIFY(docRow(QStringLiteral("notes.pdf")));
+    QVERIFY(viewer->isVisible());
+    QScrollBar *bar = view->verticalScrollBar();
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("road.pdf"));
+    bar->setValue(pageTop(1));
+    QCOMPARE(bar->value(), pageTop(1));
+
+    DocDrop::doubleClick(window, docRow(QStringLiteral("notes.pdf")));
+    QTRY_COMPARE(viewer->windowTitle(), QStringLiteral("notes.pdf"));
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(bar->maximum() > pageTop(1));
+    // The one shown stays where it is.
+    bar->setValue(pageTop(1));
+    DocDrop::doubleClick(window, docRow(QStringLiteral("notes.pdf")));
+    QCOMPARE(bar->value(), pageTop(1));
+
+    DocDrop::doubleClick(window, docRow(QStringLiteral("road.pdf")));
+    QTRY_COMPARE(viewer->windowTitle(), QStringLiteral("road.pdf"));
+    QCOMPARE(bar->value(), 0);
+    const QImage shot = shootViewer(QStringLiteral("viewer-doubleclick-another-document"), bakery, 0);
+    QVERIFY(!shot.isNull());
+}
+
+void tst_ViewerWiring::deletingAnotherDocumentKeepsTheViewer()
+{
+    QCOMPARE(docs->rowCount(), 2);
     QVERIFY(viewer->isVisible());
 
     QSignalSpy confirmed(chat, &Chat::docDeletedFromServer);

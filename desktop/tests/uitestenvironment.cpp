@@ -49,6 +49,11 @@ QString privateRoot()
     return rootPath;
 }
 
+void timeAnimationsByTheClock()
+{
+    qputenv("QSG_RENDER_LOOP", "basic");
+}
+
 QString modelsDir()
 {
     return qEnvironmentVariable("QUORVANE_MODELS_DIR");

@@ -25,6 +25,11 @@ QString privateRoot();
 // and both of them chosen.
 void storeLocalDemoSettings();
 
+// Animations and QML timers then run on the clock. The threaded render loop moves them one
+// vsync step per frame, and Xvfb paces no frames: there they ran 1.6 times too fast. Call before
+// the application object exists.
+void timeAnimationsByTheClock();
+
 QString modelsDir();
 QString answerSentence();
 

@@ -49,7 +49,8 @@ void QCustomPdfView::open(QPdfDocument *document)
 {
     // Selections and search hits are text of the document they were made on: shown over
     // another document they would mark, and copy, words that are not there.
-    if (document != this->document())
+    const bool another = document != this->document();
+    if (another)
         dropDocumentText();
     disconnect(documentStatusConnection);
     disconnect(documentDestroyedConnection);
@@ -69,6 +70,11 @@ void QCustomPdfView::open(QPdfDocument *document)
             = connect(document, &QObject::destroyed, this, &QCustomPdfView::dropDocumentText);
     }
     updateDocumentLayout();
+    // QPdfView keeps the offset of the document before, which lands anywhere in this one.
+    if (another) {
+        horizontalScrollBar()->setValue(0);
+        verticalScrollBar()->setValue(0);
+    }
 }
 
 void QCustomPdfView::dropDocumentText()
@@ -255,19 +261,24 @@ QSize QCustomPdfView::preferredSize() const
     return QSize(width, firstPage.height() + marginTop + marginBottom);
 }
 
+// The overlays change on screen at once: a new highlight may need no scroll, and nothing else
+// would paint the view again.
 void QCustomPdfView::setHighlight(const Chunk &chunk)
 {
     highlights = { chunk };
+    viewport()->update();
 }
 
 void QCustomPdfView::clearHighlights()
 {
     highlights.clear();
+    viewport()->update();
 }
 
 void QCustomPdfView::setSearchResults(QPdfSearchModel *model)
 {
     searchResults.clear();
+    viewport()->update();
     if (!model || !model->document())
         return;
     const int pages = model->document()->pageCount();

@@ -38,6 +38,10 @@ private slots:
     void closing();
     void openingAnotherDocumentDropsTheOldText_data();
     void openingAnotherDocumentDropsTheOldText();
+    void anotherDocumentOpensAtItsFirstPage_data();
+    void anotherDocumentOpensAtItsFirstPage();
+    void overlayChangesShowWithoutAScroll_data();
+    void overlayChangesShowWithoutAScroll();
     void screenshotShowsOverlaysOnTheirText();
 
 private:
@@ -47,6 +51,12 @@ private:
     int documentWidth(double pageWidth) const { return qRound(pageWidth * r()) + int(12 * r()); }
     static QPdfView *viewOf(Folioscope &window) { return window.findChild<QPdfView *>(); }
     void showAndWait(Folioscope &window);
+    // Opens the document in a window of 900 by 700 and shows it.
+    void openAndShow(Folioscope &window, QPdfDocument *document);
+    // Where the view draws the top-left corner of page 0 of a Letter document, in window pixels.
+    QPoint pageCorner(Folioscope &window) const;
+    // A rectangle in points on page 0, in window pixels.
+    QRect toWindow(Folioscope &window, const QRectF &points) const;
 
     QTemporaryDir dir;
     double dpi = 0;
@@ -81,6 +91,30 @@ void tst_Folioscope::showAndWait(Folioscope &window)
 {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+}
+
+void tst_Folioscope::openAndShow(Folioscope &window, QPdfDocument *document)
+{
+    window.open(document);
+    window.resize(900, 700);
+    showAndWait(window);
+}
+
+QPoint tst_Folioscope::pageCorner(Folioscope &window) const
+{
+    QPdfView *view = viewOf(window);
+    const int pageWidth = qRound(612 * r());
+    return view->viewport()->mapTo(&window, QPoint(0, 0))
+        + QPoint((qMax(documentWidth(612), view->viewport()->width()) - pageWidth) / 2, pageTop(0))
+        - QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
+}
+
+QRect tst_Folioscope::toWindow(Folioscope &window, const QRectF &points) const
+{
+    const QPoint corner = pageCorner(window);
+    return QRectF(corner.x() + points.x() * r(), corner.y() + points.y() * r(),
+        points.width() * r(), points.height() * r())
+        .toRect();
 }
 
 void tst_Folioscope::freshWindow()
@@ -182,9 +216,7 @@ void tst_Folioscope::searchHighlightsScrollToTheHit()
     QTRY_COMPARE(model.rowCount(QModelIndex()), 3);
 
     Folioscope window;
-    window.open(&doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, &doc);
     QScrollBar *bar = viewOf(window)->verticalScrollBar();
     bar->setValue(100);
     QCOMPARE(bar->value(), 100);
@@ -218,9 +250,7 @@ void tst_Folioscope::closing()
     QPdfDocument other;
     QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
     Folioscope window;
-    window.open(&doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, &doc);
     window.setHighlight(Chunk("doc", 1, 72, 144, 200, 20));
 
     if (how == "shown")
@@ -268,9 +298,7 @@ void tst_Folioscope::openingAnotherDocumentDropsTheOldText()
     QCOMPARE(other.load(a4Page), QPdfDocument::Error::None);
 
     Folioscope window;
-    window.open(doc);
-    window.resize(900, 700);
-    showAndWait(window);
+    openAndShow(window, doc);
     window.setSearchHighlights(&model, 0);
     QPdfView *view = viewOf(window);
     QWidget *viewport = view->viewport();
@@ -320,6 +348,125 @@ void tst_Folioscope::openingAnotherDocumentDropsTheOldText()
         delete doc;
 }
 
+void tst_Folioscope::anotherDocumentOpensAtItsFirstPage_data()
+{
+    QTest::addColumn<bool>("another");
+    QTest::newRow("another document") << true;
+    QTest::newRow("the document shown") << false;
+}
+
+void tst_Folioscope::anotherDocumentOpensAtItsFirstPage()
+{
+    QFETCH(bool, another);
+    QPdfDocument doc;
+    QCOMPARE(doc.load(letterPages), QPdfDocument::Error::None);
+    // The same file in a document of its own is another document to the view.
+    QPdfDocument other;
+    QCOMPARE(other.load(letterPages), QPdfDocument::Error::None);
+    Folioscope window;
+    openAndShow(window, &doc);
+    QScrollBar *bar = viewOf(window)->verticalScrollBar();
+    bar->setValue(pageTop(3));
+    QCOMPARE(bar->value(), pageTop(3));
+
+    window.open(another ? &other : &doc);
+    QCOMPARE(bar->value(), another ? 0 : pageTop(3));
+    QCOMPARE(viewOf(window)->horizontalScrollBar()->value(), 0);
+}
+
+void tst_Folioscope::overlayChangesShowWithoutAScroll_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QRectF>("area"); // in points on page 0
+    QTest::addColumn<bool>("blueAfter");
+    // Two passages from the same spot: the second needs no scroll, only a paint.
+    const QRectF belowShort(80, 175, 280, 30);
+    QTest::newRow("a longer passage from the same start")
+        << "short" << "long" << belowShort << true;
+    QTest::newRow("a shorter passage from the same start")
+        << "long" << "short" << belowShort << false;
+    QTest::newRow("highlight cleared") << "short" << "clear" << QRectF(80, 152, 280, 16) << false;
+    QTest::newRow("search hits shown") << "" << "hits" << QRectF() << true;
+    QTest::newRow("search hits dropped") << "hits" << "nohits" << QRectF() << false;
+}
+
+// What the view shows on screen, not a fresh rendering: only a paint the view asked for
+// changes it. The window lies where the windows of other tests sharing the display do not.
+void tst_Folioscope::overlayChangesShowWithoutAScroll()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, change);
+    QFETCH(QRectF, area);
+    QFETCH(bool, blueAfter);
+    QPdfDocument doc;
+    QCOMPARE(doc.load(letterPages), QPdfDocument::Error::None);
+    QPdfSearchModel model;
+    model.setDocument(&doc);
+    model.setSearchString("needle");
+    QTRY_COMPARE(model.rowCount(QModelIndex()), 3);
+    if (area.isEmpty()) {
+        // Inside the first hit, clear of its rounded edges.
+        area = model.resultAtIndex(0).rectangles().first().adjusted(2, 2, -2, -2);
+    }
+
+    Folioscope window;
+    window.move(1060, 60);
+    // As the program does it: a reference highlights, opens, shows and jumps; a search hit opens
+    // and then sets the hits.
+    const auto apply = [&](const QString &step) {
+        if (step == "short" || step == "long")
+            window.setHighlight(Chunk(letterPages, 0, 72, 150, 300, step == "short" ? 20 : 60));
+        else if (step == "clear")
+            window.clearHighlights();
+        window.open(&doc);
+        if (step == "hits" || step == "nohits")
+            window.setSearchHighlights(step == "hits" ? &model : nullptr, -1);
+        window.show();
+        window.jumpToHighlights();
+    };
+    const auto onScreen = [&]() {
+        return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(
+            QImage::Format_RGB32);
+    };
+    const auto blueShare = [&](const QImage &shot, const QRect &box) {
+        int blue = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                blue += shot.rect().contains(x, y) && isBluish(shot.pixel(x, y));
+        return double(blue) / (box.width() * box.height());
+    };
+    const auto shows = [&](bool blue) {
+        const QImage shot = onScreen();
+        const double share = blueShare(shot, toWindow(window, area));
+        return blue ? share > 0.9 : share < 0.05;
+    };
+
+    apply(before);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The pages are drawn, so no late page paints the change for the view.
+    const QRect textLine = toWindow(window, needleLine);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const QImage shot = onScreen();
+            int ink = 0;
+            for (int y = textLine.top(); y <= textLine.bottom(); ++y)
+                for (int x = textLine.left(); x <= textLine.right(); ++x)
+                    ink += shot.rect().contains(x, y) && isInk(shot.pixel(x, y));
+            return ink > 50 && shows(!blueAfter);
+        }(),
+        10000);
+    const int scrolled = viewOf(window)->verticalScrollBar()->value();
+
+    apply(change);
+    QCOMPARE(viewOf(window)->verticalScrollBar()->value(), scrolled);
+    QTRY_VERIFY(shows(blueAfter));
+    const QString out = qEnvironmentVariable("QUORVANE_TEST_OUTPUT", QDir::tempPath());
+    QDir().mkpath(out);
+    QVERIFY(onScreen().save(out
+        + QString("/folioscope-%1-%2.png").arg(change, QGuiApplication::platformName())));
+}
+
 void tst_Folioscope::screenshotShowsOverlaysOnTheirText()
 {
     TestPdf pdf;
@@ -350,20 +497,11 @@ void tst_Folioscope::screenshotShowsOverlaysOnTheirText()
 
     // The boxes the overlays must cover, in window pixels, by the view's layout rules.
     const double s = r();
-    QPdfView *view = viewOf(window);
     const int pageWidth = qRound(612 * s);
-    const int totalWidth = int(pageWidth + 12 * s);
-    const QPoint pageCorner = view->viewport()->mapTo(&window, QPoint(0, 0))
-        + QPoint((qMax(totalWidth, view->viewport()->width()) - pageWidth) / 2, pageTop(0))
-        - QPoint(view->horizontalScrollBar()->value(), view->verticalScrollBar()->value());
-    const auto toWindow = [&](const QRectF &points) {
-        return QRectF(pageCorner.x() + points.x() * s, pageCorner.y() + points.y() * s,
-            points.width() * s, points.height() * s)
-            .toRect();
-    };
-    QList<QRect> boxes { toWindow(chunk) };
+    const QPoint corner = pageCorner(window);
+    QList<QRect> boxes { toWindow(window, chunk) };
     for (int i = 0; i < 2; ++i)
-        boxes.append(toWindow(model.resultAtIndex(i).rectangles().first()));
+        boxes.append(toWindow(window, model.resultAtIndex(i).rectangles().first()));
     // "late" stands in the first line and in the second, which the chunk covers too.
     QVERIFY(first.contains(model.resultAtIndex(0).rectangles().first().center()));
     QVERIFY(second.contains(model.resultAtIndex(1).rectangles().first().center()));
@@ -372,7 +510,7 @@ void tst_Folioscope::screenshotShowsOverlaysOnTheirText()
     // tests sharing the display, which may lie over this one.
     const auto shoot = [&]() { return window.grab().toImage(); };
     // Pages render in the background: wait until the last line's ink shows.
-    const QRect lastLine = toWindow(third);
+    const QRect lastLine = toWindow(window, third);
     const auto inkIn = [](const QImage &image, const QRect &area) {
         int n = 0;
         for (int y = area.top(); y <= area.bottom(); ++y)
@@ -392,7 +530,7 @@ void tst_Folioscope::screenshotShowsOverlaysOnTheirText()
 
     // Translucent blue lies inside the boxes and nowhere else on the page; one pixel of slack
     // for the rounding at their edges.
-    const QRect page = QRect(pageCorner, QSize(pageWidth, qRound(792 * s))) & shot.rect();
+    const QRect page = QRect(corner, QSize(pageWidth, qRound(792 * s))) & shot.rect();
     int strayBlue = 0;
     QList<int> covered(boxes.size()), area(boxes.size());
     for (int y = page.top(); y <= page.bottom(); ++y) {

@@ -15,6 +15,16 @@ Rectangle {
 
     Component.onCompleted: Chat.setSocket(socket)
 
+    // The search asked for again while it is the current view only takes the keys back: every
+    // instance builds its own rows from the one search model, hidden ones too.
+    function showSearchView() {
+        const current = mainStack.currentItem
+        if (current && current.objectName === "searchView")
+            current.focusSearchField()
+        else
+            mainStack.push(searchView)
+    }
+
     Item {
         anchors.fill: parent
 
@@ -71,6 +81,6 @@ Rectangle {
 
     Shortcut {
         sequence: "Ctrl+F"
-        onActivated: mainStack.push(searchView)
+        onActivated: mainWindow.showSearchView()
     }
 }

@@ -42,7 +42,7 @@ Rectangle {
             icon.path: IconVault.search
             icon.color: CustomColors.plainWhite
             icon.sourceSize.height: height / 2
-            onClicked: mainStack.push(searchView)
+            onClicked: mainWindow.showSearchView()
         }
 
         OptionsButton {

@@ -12,7 +12,11 @@ Rectangle {
     color: CustomColors.primary
 
     // Ctrl+F means typing the search text next: the field takes the keys once the view is shown.
-    StackView.onActivated: searchField.forceActiveFocus()
+    StackView.onActivated: focusSearchField()
+
+    function focusSearchField() {
+        searchField.forceActiveFocus()
+    }
 
     MainHeader {
         id: searchHeader
