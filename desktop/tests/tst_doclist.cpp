@@ -370,8 +370,9 @@ void tst_DocList::departedReferenceShowsOnlyAnUnchangedFile()
     QSignalSpy highlighted(docs, &DocList::highlightPdfRef);
     QSignalSpy told(docs, &DocList::referenceUnlisted);
     docs->highlightRef(Chunk(url, 1, 72, 100, 300, 14));
+    // The file is read and compared off the GUI thread.
+    QTRY_COMPARE(highlighted.size() + told.size(), 1);
     QCOMPARE(highlighted.size(), shown ? 1 : 0);
-    QCOMPARE(told.size(), shown ? 0 : 1);
     if (file == QLatin1String("folder"))
         QDir(path).removeRecursively();
     if (!shown) {
@@ -386,7 +387,7 @@ void tst_DocList::departedReferenceShowsOnlyAnUnchangedFile()
     // It is not listed again, and a second click shows the same document.
     QCOMPARE(docs->rowCount(), 0);
     docs->highlightRef(Chunk(url, 0, 72, 100, 300, 14));
-    QCOMPARE(highlighted.size(), 2);
+    QTRY_COMPARE(highlighted.size(), 2);
     QCOMPARE(highlighted.last().at(0).value<QPdfDocument *>(), document);
 }
 
@@ -729,11 +730,18 @@ void tst_DocList::leavingDocumentsAreFreed()
         ? pdf(QStringLiteral("fail.pdf"), { paragraphs(1, "fail") })
         : m_listedUrls.first();
     docs->addDataList({ url });
+    QTRY_VERIFY_WITH_TIMEOUT(!docs->isIngesting(), 30000);
+    if (way == QLatin1String("fail")) {
+        QCOMPARE(docs->rowCount(), 0);
+        QTRY_VERIFY(docs->findChildren<Doc *>().isEmpty()
+            && docs->findChildren<QPdfDocument *>().isEmpty()
+            && docs->findChildren<QPdfSearchModel *>().isEmpty());
+        return;
+    }
     const QList<Doc *> created = docs->findChildren<Doc *>();
     QCOMPARE(created.size(), 1);
     QPointer<QPdfDocument> document(created.first()->pdfDocument());
     QPointer<QPdfSearchModel> search(created.first()->pdfSearchModel());
-    QTRY_VERIFY_WITH_TIMEOUT(!docs->isIngesting(), 30000);
 
     // The search and the viewer hear of a leaving document while its objects still exist.
     int toldWhileAlive = 0;
