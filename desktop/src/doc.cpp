@@ -3,12 +3,18 @@
 #include "docreader.h"
 #include "timeslicedsearchmodel.h"
 
+#include <folioscope/folioscope.h>
+
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFileInfo>
 #include <QPdfDocument>
 #include <QThread>
+#include <QThreadPool>
 #include <QUrl>
+
+#include <utility>
 
 Doc::Doc(const QString &path, QObject *parent)
     : Doc(DocReader::load(path, QThread::currentThread()), parent)
@@ -37,6 +43,19 @@ Doc::Doc(const DocSource &source, QObject *parent)
             emit pdfSearchResultsAdded(this, parentIndex, first, last);
             qDebug() << "Rows inserted from" << first << "to" << last;
         });
+}
+
+Doc::~Doc()
+{
+    // Freeing the bytes of a large file takes time that grows with their size: the last
+    // reference goes on a worker thread, once the document no longer reads them.
+    m_pdfDocument->close();
+    m_pdfDocument->setProperty(Folioscope::SourceDataProperty, QVariant());
+    if (auto *source = m_pdfDocument->findChild<QBuffer *>()) {
+        source->close();
+        source->setData(QByteArray());
+    }
+    QThreadPool::globalInstance()->start([contents = std::exchange(m_contents, {})] {});
 }
 
 QString Doc::path() const

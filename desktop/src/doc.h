@@ -29,6 +29,7 @@ public:
     Doc(const QString &path, QObject *parent);
     // A document whose file was read and opened already; it takes the opened document over.
     Doc(const DocSource &source, QObject *parent);
+    ~Doc() override;
 
     // The bytes of the file as it was read: what the document shows.
     QByteArray contents() const;

@@ -1,3 +1,4 @@
+#include "addressspacelimit.h"
 #include "chat.h"
 #include "doc.h"
 #include "doclist.h"
@@ -104,6 +105,8 @@ private slots:
 
     void batchesAndProgress();
     void otherFilesArePassedOver();
+    void fileChangedDuringIngestionIsLeftOut();
+    void fileTooLargeToHoldIsLeftOut();
     void pathsListedOrQueuedAreNotAddedAgain();
     void secondDropDuringRun();
     void misbehavingScrivex_data();
@@ -577,6 +580,61 @@ void tst_DocList::otherFilesArePassedOver()
     QCOMPARE(m_progress.first(), 0);
     QCOMPARE(m_progress.last(), 100);
     QCOMPARE(chat.docs()->rowCount(), 1);
+}
+
+void tst_DocList::fileChangedDuringIngestionIsLeftOut()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    // The stand-in saves the file anew between its first and its second chunk.
+    const QString rewritten = pdf(QStringLiteral("rewritten.pdf"), { paragraphs(2, "old") });
+    QSignalSpy passedOver(chat.docs(), &DocList::docPassedOver);
+    const QString reason = QStringLiteral("its file changed while it was being added");
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^The document .*rewritten.pdf is left out: ") + reason));
+
+    QVERIFY(ingest(chat, { rewritten, m_listedUrls.first() }));
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("first.pdf") });
+    QCOMPARE(passedOver.size(), 1);
+    QCOMPARE(passedOver.first().at(0).toString(), QStringLiteral("rewritten.pdf"));
+    QCOMPARE(passedOver.first().at(1).toString(), reason);
+    QCOMPARE(m_progress.last(), 100);
+    // The back end never gets chunks of bytes that no listed document holds.
+    for (const QJsonArray &batch : batches(online.service)) {
+        for (const QJsonValue &chunk : batch)
+            QCOMPARE(chunk.toObject().value("doc").toString(), m_listedUrls.first());
+    }
+}
+
+void tst_DocList::fileTooLargeToHoldIsLeftOut()
+{
+    Chat chat;
+    Online online(chat);
+    QVERIFY(online.open());
+    // Sparse: it takes no room on disk, but its bytes cannot be had under the limit.
+    const QString path = m_root.filePath(QStringLiteral("pdfs/huge.pdf"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");
+    QVERIFY(file.resize(qint64(2) << 30));
+    file.close();
+    QSignalSpy passedOver(chat.docs(), &DocList::docPassedOver);
+    const QString reason = QStringLiteral("there is not enough memory to hold it");
+    QTest::ignoreMessage(QtWarningMsg,
+        QRegularExpression(QStringLiteral("^The document .*huge.pdf is left out: ") + reason));
+    {
+        AddressSpaceLimit limit(qint64(512) << 20);
+        QVERIFY(limit.isSet());
+        QVERIFY(ingest(chat, { fileUrl(path), m_listedUrls.first() }));
+    }
+    QFile::remove(path);
+    QCOMPARE(names(*chat.docs()), QStringList { QStringLiteral("first.pdf") });
+    QCOMPARE(passedOver.size(), 1);
+    QCOMPARE(passedOver.first().at(0).toString(), QStringLiteral("huge.pdf"));
+    QCOMPARE(passedOver.first().at(1).toString(), reason);
+    QCOMPARE(m_progress.first(), 0);
+    QCOMPARE(m_progress.last(), 100);
 }
 
 void tst_DocList::pathsListedOrQueuedAreNotAddedAgain()
