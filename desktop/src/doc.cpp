@@ -55,7 +55,11 @@ Doc::~Doc()
         source->close();
         source->setData(QByteArray());
     }
-    QThreadPool::globalInstance()->start([contents = std::exchange(m_contents, {})] {});
+    // Past the end of the application there is no pool left: they go here.
+    if (QThreadPool *pool = QThreadPool::globalInstance())
+        pool->start([contents = std::exchange(m_contents, {})]() mutable {
+            DocReader::release(std::move(contents));
+        });
 }
 
 QString Doc::path() const

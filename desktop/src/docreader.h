@@ -67,6 +67,8 @@ public:
         bool openPdf, QThread *target);
     // Whether the file still holds exactly these bytes.
     static bool fileHolds(const QString &localPath, const QByteArray &contents);
+    // Frees bytes whose last holder is the caller, without stalling other threads for long.
+    static void release(QByteArray &&bytes);
     static QString localPathOf(const QString &path);
     static bool isPdfFile(const QString &localPath);
 
