@@ -56,7 +56,7 @@ Doc::~Doc()
         source->setData(QByteArray());
     }
     // Past the end of the application there is no pool left: they go here.
-    if (QThreadPool *pool = QThreadPool::globalInstance())
+    if (QThreadPool *pool = DocReader::pool())
         pool->start([contents = std::exchange(m_contents, {})]() mutable {
             DocReader::release(std::move(contents));
         });

@@ -159,8 +159,8 @@ void DocList::highlightRef(Chunk chk)
     // Whether the file still holds what was listed takes a read and a digest of all of it.
     const bool reused = m_reopened && m_reopened->path() == chk.doc();
     whenFinished(this,
-        QtConcurrent::run(
-            &DocReader::reload, chk.doc(), departed->size, departed->digest, !reused, thread()),
+        QtConcurrent::run(DocReader::pool(), &DocReader::reload, chk.doc(), departed->size,
+            departed->digest, !reused, thread()),
         [this, request, reused, chk](const DocSource &source) {
             if (request != m_referenceRequest)
                 return;
@@ -183,7 +183,12 @@ void DocList::rememberDeparted(const Doc *doc)
 {
     if (doc->pageCount() > 0)
         m_departed.insert(doc->path(),
-            { doc->contents().size(), QtConcurrent::run(&Doc::digestOf, doc->contents()) });
+            { doc->contents().size(),
+                QtConcurrent::run(DocReader::pool(), [contents = doc->contents()]() mutable {
+                    const QByteArray digest = Doc::digestOf(contents);
+                    DocReader::release(std::move(contents));
+                    return digest;
+                }) });
 }
 
 Doc *DocList::showDeparted(const DocSource &source, bool reused)
@@ -388,7 +393,8 @@ void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
         // scrivex read the file by its path: its chunks belong to the bytes held only while the
         // file still holds them.
         whenFinished(this,
-            QtConcurrent::run(&DocReader::fileHolds, doc->localPath(), doc->contents()),
+            QtConcurrent::run(
+                DocReader::pool(), &DocReader::fileHolds, doc->localPath(), doc->contents()),
             [this, run = m_run](bool unchanged) { onScrivexRead(run, unchanged); });
         return;
     }

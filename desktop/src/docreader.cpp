@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QPdfDocument>
 #include <QThread>
+#include <QThreadPool>
 #include <QUrl>
 #include <QtConcurrent>
 
@@ -20,6 +21,13 @@
 #endif
 
 namespace {
+
+class DocumentPool : public QThreadPool
+{
+public:
+    DocumentPool() { setMaxThreadCount(2); }
+};
+Q_GLOBAL_STATIC(DocumentPool, documentPool)
 
 const char *const NoMemory = "there is not enough memory to hold it";
 const char *const Changed = "its file has changed";
@@ -133,7 +141,7 @@ void DocReader::startNext()
         return;
     }
     m_reading = m_waiting.takeFirst();
-    whenFinished(this, QtConcurrent::run(&DocReader::load, m_reading, thread()),
+    whenFinished(this, QtConcurrent::run(pool(), &DocReader::load, m_reading, thread()),
         [this](const DocSource &source) {
             // The next read is under way before anyone hears of this one, so that isReading()
             // tells whether more documents are coming.
@@ -176,6 +184,8 @@ DocSource DocReader::reload(
         return failed(path, Changed);
     if (openPdf)
         source.pdfDocument = ::openPdf(source.contents, target);
+    else
+        release(std::move(source.contents));
     return source;
 }
 
@@ -211,6 +221,11 @@ bool DocReader::fileHolds(const QString &localPath, const QByteArray &contents)
             return false;
     }
     return file.atEnd();
+}
+
+QThreadPool *DocReader::pool()
+{
+    return documentPool();
 }
 
 QString DocReader::localPathOf(const QString &path)

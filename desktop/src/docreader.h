@@ -13,6 +13,7 @@
 
 class QPdfDocument;
 class QThread;
+class QThreadPool;
 
 // A document opened on a worker thread and moved to the thread that asked for it: freed there
 // unless a Doc claims it first.
@@ -62,7 +63,8 @@ public:
     // bytes and a document of zero pages.
     static DocSource load(const QString &path, QThread *target);
     // The file as it was left, when it still holds exactly size bytes whose digest is the one
-    // given; otherwise a source that says what changed. The digest is waited for here.
+    // given; otherwise a source that says what changed. The digest is waited for here. Without
+    // openPdf it only tells: no bytes come back.
     static DocSource reload(const QString &path, qint64 size, QFuture<QByteArray> digest,
         bool openPdf, QThread *target);
     // Whether the file still holds exactly these bytes.
@@ -70,6 +72,9 @@ public:
     // Frees bytes whose last holder is the caller, without stalling other threads for long.
     static void release(QByteArray &&bytes);
     static QString localPathOf(const QString &path);
+    // Where the reading, digests and comparisons run: a pool of its own, so that they take at
+    // most two cores from the GUI thread. Null once the application has ended.
+    static QThreadPool *pool();
     static bool isPdfFile(const QString &localPath);
 
 signals:
