@@ -1,5 +1,6 @@
 #include "doc.h"
 
+#include "docreader.h"
 #include "timeslicedsearchmodel.h"
 
 #include <folioscope/folioscope.h>
@@ -7,44 +8,33 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QPdfDocument>
+#include <QThread>
+#include <QThreadPool>
 #include <QUrl>
 
-namespace {
-
-QString localPathOf(const QString &path)
-{
-    const QUrl url(path);
-    return url.isLocalFile() ? url.toLocalFile() : QString();
-}
-
-} // namespace
+#include <utility>
 
 Doc::Doc(const QString &path, QObject *parent)
-    : Doc(path, readFile(localPathOf(path)), parent)
+    : Doc(DocReader::load(path, QThread::currentThread()), parent)
 { }
 
-Doc::Doc(const QString &path, const QByteArray &contents, QObject *parent)
+Doc::Doc(const DocSource &source, QObject *parent)
     : QObject(parent)
-    , m_path(path)
-    , m_contents(contents)
+    , m_path(source.path)
+    , m_contents(source.contents)
 {
-    const QUrl url(path);
-    m_name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : path;
+    const QUrl url(m_path);
+    m_name = url.isLocalFile() ? QFileInfo(url.toLocalFile()).fileName() : m_path;
 
-    m_pdfDocument = new QPdfDocument(this);
+    m_pdfDocument = source.pdfDocument ? source.pdfDocument->claim() : nullptr;
+    if (m_pdfDocument)
+        m_pdfDocument->setParent(this);
+    else
+        m_pdfDocument = new QPdfDocument(this);
     m_pdfSearchModel = new TimeSlicedSearchModel(this);
     m_pdfSearchModel->setDocument(m_pdfDocument);
-
-    // Loaded from a file, QtPdf goes on reading it for as long as the document lives, and a file
-    // shrunk or rewritten in place makes it spin for good. From memory it needs nothing more.
-    m_source = new QBuffer(this);
-    m_source->setData(m_contents);
-    m_source->open(QIODevice::ReadOnly);
-    m_pdfDocument->setProperty(Folioscope::SourceDataProperty, m_contents);
-    m_pdfDocument->load(m_source);
     if (m_pdfDocument->status() != QPdfDocument::Status::Ready)
         qDebug() << "Doc could not be loaded";
 
@@ -52,6 +42,23 @@ Doc::Doc(const QString &path, const QByteArray &contents, QObject *parent)
         [this](const QModelIndex &parentIndex, int first, int last) {
             emit pdfSearchResultsAdded(this, parentIndex, first, last);
             qDebug() << "Rows inserted from" << first << "to" << last;
+        });
+}
+
+Doc::~Doc()
+{
+    // Freeing the bytes of a large file takes time that grows with their size: the last
+    // reference goes on a worker thread, once the document no longer reads them.
+    m_pdfDocument->close();
+    m_pdfDocument->setProperty(Folioscope::SourceDataProperty, QVariant());
+    if (auto *source = m_pdfDocument->findChild<QBuffer *>()) {
+        source->close();
+        source->setData(QByteArray());
+    }
+    // Past the end of the application there is no pool left: they go here.
+    if (QThreadPool *pool = DocReader::pool())
+        pool->start([contents = std::exchange(m_contents, {})]() mutable {
+            DocReader::release(std::move(contents));
         });
 }
 
@@ -80,25 +87,9 @@ QByteArray Doc::contents() const
     return m_contents;
 }
 
-QByteArray Doc::digest() const
-{
-    return digestOf(m_contents);
-}
-
 QByteArray Doc::digestOf(const QByteArray &contents)
 {
     return QCryptographicHash::hash(contents, QCryptographicHash::Sha256);
-}
-
-QByteArray Doc::readFile(const QString &localPath)
-{
-    // Reading a pipe or a device could block for good.
-    if (localPath.isEmpty() || !QFileInfo(localPath).isFile())
-        return QByteArray();
-    QFile file(localPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
 }
 
 QPdfDocument *Doc::pdfDocument() const
@@ -119,7 +110,7 @@ bool Doc::isLocalPdf() const
 
 QString Doc::localPath() const
 {
-    return localPathOf(m_path);
+    return DocReader::localPathOf(m_path);
 }
 
 int Doc::pageCount() const

@@ -6,13 +6,13 @@
 #include <QObject>
 #include <QString>
 
-class QBuffer;
 class QPdfDocument;
 class QPdfSearchModel;
+struct DocSource;
 
 // One PDF of the document list, with its loaded document and the search model over it. Both go
 // with the Doc: the list frees a removed Doc only after telling the viewer and the search.
-// The file is read once, when the Doc is made: the document, its search and the viewer work on
+// The file is read once, before the Doc is made: the document, its search and the viewer work on
 // those bytes, so a file changed or removed on disk afterwards cannot reach them.
 class Doc : public QObject
 {
@@ -25,17 +25,17 @@ public:
     enum Status { NEW = 0, INGESTED = 1, MODIFIED = 2 };
     Q_ENUM(Status)
 
+    // Reads the file on the calling thread; the list has it read by a DocReader instead.
     Doc(const QString &path, QObject *parent);
-    // A document whose file was read already.
-    Doc(const QString &path, const QByteArray &contents, QObject *parent);
+    // A document whose file was read and opened already; it takes the opened document over.
+    Doc(const DocSource &source, QObject *parent);
+    ~Doc() override;
 
     // The bytes of the file as it was read: what the document shows.
     QByteArray contents() const;
-    // A fingerprint of those bytes, to tell whether the file still holds them.
-    QByteArray digest() const;
+    // A fingerprint of some bytes, to tell whether a file still holds them. Its time grows with
+    // their size.
     static QByteArray digestOf(const QByteArray &contents);
-    // The whole content of a regular file, or an empty array (a missing file, a folder, a pipe).
-    static QByteArray readFile(const QString &localPath);
 
     QString path() const;
     QString name() const;
@@ -58,7 +58,6 @@ private:
     QString m_path;
     Status m_stat = NEW;
     QByteArray m_contents;
-    QBuffer *m_source = nullptr;
     QPdfDocument *m_pdfDocument = nullptr;
     QPdfSearchModel *m_pdfSearchModel = nullptr;
 };

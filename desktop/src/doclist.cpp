@@ -2,6 +2,7 @@
 
 #include "chat.h"
 #include "doc.h"
+#include "docreader.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -12,8 +13,10 @@
 #include <QPdfSearchModel>
 #include <QRegularExpression>
 #include <QSet>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QtConcurrent>
 
 #include <cmath>
 
@@ -49,6 +52,9 @@ DocList::DocList(QObject *parent)
         if (error == QProcess::FailedToStart)
             QMetaObject::invokeMethod(this, &DocList::onScrivexFailedToStart, Qt::QueuedConnection);
     });
+
+    m_reader = new DocReader(this);
+    connect(m_reader, &DocReader::loaded, this, &DocList::onDocLoaded);
 
     m_scrivexWatchdog = new QTimer(this);
     m_scrivexWatchdog->setSingleShot(true);
@@ -140,39 +146,60 @@ void DocList::doubleClicked(int index)
 
 void DocList::highlightRef(Chunk chk)
 {
-    Doc *doc = m_rowsByPath.value(chk.doc());
-    if (!doc)
-        doc = reopenDeparted(chk.doc());
-    if (!doc) {
-        const QUrl url(chk.doc());
-        qDebug() << "The referenced document is no longer listed:" << chk.doc();
-        emit referenceUnlisted(url.isLocalFile() ? url.fileName() : chk.doc());
+    const quint64 request = ++m_referenceRequest;
+    if (Doc *doc = m_rowsByPath.value(chk.doc())) {
+        emit highlightPdfRef(doc->pdfDocument(), doc->name(), chk);
         return;
     }
-    emit highlightPdfRef(doc->pdfDocument(), doc->name(), chk);
+    const auto departed = m_departed.constFind(chk.doc());
+    if (departed == m_departed.constEnd()) {
+        tellUnlisted(chk.doc());
+        return;
+    }
+    // Whether the file still holds what was listed takes a read and a digest of all of it.
+    const bool reused = m_reopened && m_reopened->path() == chk.doc();
+    whenFinished(this,
+        QtConcurrent::run(DocReader::pool(), &DocReader::reload, chk.doc(), departed->size,
+            departed->digest, !reused, thread()),
+        [this, request, reused, chk](const DocSource &source) {
+            if (request != m_referenceRequest)
+                return;
+            Doc *doc = source.failure.isEmpty() ? showDeparted(source, reused) : nullptr;
+            if (doc)
+                emit highlightPdfRef(doc->pdfDocument(), doc->name(), chk);
+            else
+                tellUnlisted(chk.doc());
+        });
+}
+
+void DocList::tellUnlisted(const QString &path)
+{
+    qDebug() << "The referenced document is no longer listed:" << path;
+    const QUrl url(path);
+    emit referenceUnlisted(url.isLocalFile() ? url.fileName() : path);
 }
 
 void DocList::rememberDeparted(const Doc *doc)
 {
     if (doc->pageCount() > 0)
-        m_departedDigests.insert(doc->path(), doc->digest());
+        m_departed.insert(doc->path(),
+            { doc->contents().size(),
+                QtConcurrent::run(DocReader::pool(), [contents = doc->contents()]() mutable {
+                    const QByteArray digest = Doc::digestOf(contents);
+                    DocReader::release(std::move(contents));
+                    return digest;
+                }) });
 }
 
-Doc *DocList::reopenDeparted(const QString &path)
+Doc *DocList::showDeparted(const DocSource &source, bool reused)
 {
-    const auto departed = m_departedDigests.constFind(path);
-    if (departed == m_departedDigests.constEnd())
-        return nullptr;
-    const QByteArray contents = Doc::readFile(QUrl(path).toLocalFile());
-    if (Doc::digestOf(contents) != departed.value())
-        return nullptr;
-    if (m_reopened && m_reopened->path() == path)
-        return m_reopened;
+    if (reused)
+        return m_reopened && m_reopened->path() == source.path ? m_reopened : nullptr;
     // One departed document is kept at a time; the one before goes once the viewer, about to
     // show the new one, has let go of it.
     if (m_reopened)
         m_reopened->deleteLater();
-    m_reopened = new Doc(path, contents, this);
+    m_reopened = new Doc(source, this);
     return m_reopened;
 }
 
@@ -229,22 +256,44 @@ void DocList::forget(Doc *doc)
 
 void DocList::addDataList(const QStringList &filePaths)
 {
-    const bool running = !m_ingestQueue.isEmpty();
+    const bool running = isIngesting();
     for (const QString &path : filePaths) {
         // A path already queued would be listed twice and its chunks stored twice.
-        if (m_rowsByPath.contains(path) || m_ingestQueue.containsPath(path))
+        if (m_rowsByPath.contains(path) || m_ingestQueue.containsPath(path)
+            || m_reader->isQueued(path))
             continue;
-        auto *doc = new Doc(path, this);
+        m_reader->read(path);
+    }
+    // The run opens now; its documents join it as their files are read.
+    if (!running && isIngesting()) {
+        m_awaitingReads = true;
+        setProgress(0);
+    }
+}
+
+void DocList::onDocLoaded(const DocSource &source)
+{
+    if (source.failure.isEmpty()) {
+        auto *doc = new Doc(source, this);
         connect(doc, &Doc::pdfSearchResultsAdded, this, &DocList::pdfSearchResultsAdded);
         m_ingestQueue.append(doc);
+    } else {
+        passOver(source.path, source.failure);
     }
-    if (!running && !m_ingestQueue.isEmpty())
+    if (m_awaitingReads)
         processNextDoc();
+}
+
+void DocList::passOver(const QString &path, const QString &reason)
+{
+    qWarning().noquote() << "The document" << path << "is left out:" << reason;
+    const QUrl url(path);
+    emit docPassedOver(url.isLocalFile() ? url.fileName() : path, reason);
 }
 
 bool DocList::isIngesting() const
 {
-    return !m_ingestQueue.isEmpty();
+    return !m_ingestQueue.isEmpty() || m_reader->isReading();
 }
 
 void DocList::setScrivexTimeout(int milliseconds)
@@ -256,16 +305,24 @@ int DocList::progressFor(int pages, int entriesDone) const
 {
     const int total = m_ingestQueue.totalPages();
     // Without pages the run is measured in documents, so it still ends at 100 and the document
-    // view shows its list again.
-    const double ratio
-        = total > 0 ? pages * 100.0 / total : entriesDone * 100.0 / qMax(1, m_ingestQueue.size());
+    // view shows its list again; a run whose every file was left out is done.
+    const double ratio = total > 0 ? pages * 100.0 / total
+        : m_ingestQueue.size() > 0 ? entriesDone * 100.0 / m_ingestQueue.size()
+                                   : 100.0;
     return int(std::ceil(ratio));
 }
 
 void DocList::processNextDoc()
 {
     for (;;) {
-        setProgress(progressFor(m_ingestQueue.pagesTaken(), m_ingestQueue.taken()));
+        // Files still being read join this run: it ends only after them.
+        m_awaitingReads = m_ingestQueue.atEnd() && m_reader->isReading();
+        if (m_awaitingReads)
+            return;
+        // The 0 that opens the run was announced by the drop.
+        const int value = progressFor(m_ingestQueue.pagesTaken(), m_ingestQueue.taken());
+        if (value != m_progress)
+            setProgress(value);
         if (m_ingestQueue.atEnd()) {
             finishIngestion();
             return;
@@ -330,14 +387,33 @@ void DocList::onPdfProcessFinished(int exitCode, QProcess::ExitStatus status)
     constexpr int DamagedPages = 4;
     const bool read = status == QProcess::NormalExit && !m_scrivexTimedOut
         && (exitCode == 0 || exitCode == DamagedPages);
-    if (read) {
-        if (exitCode == DamagedPages && doc)
+    if (read && doc) {
+        if (exitCode == DamagedPages)
             reportLostPages(doc);
+        // scrivex read the file by its path: its chunks belong to the bytes held only while the
+        // file still holds them.
+        whenFinished(this,
+            QtConcurrent::run(
+                DocReader::pool(), &DocReader::fileHolds, doc->localPath(), doc->contents()),
+            [this, run = m_run](bool unchanged) { onScrivexRead(run, unchanged); });
+        return;
+    }
+    // A document that is not listed sends nothing: no one could see or delete its chunks.
+    qWarning() << "scrivex did not finish the document, it is left out:"
+               << (doc ? doc->path() : QString()) << "exit code" << exitCode;
+    dropPendingChunks();
+    sendPendingChunks();
+}
+
+void DocList::onScrivexRead(int run, bool fileUnchanged)
+{
+    if (run != m_run)
+        return;
+    if (fileUnchanged) {
         m_ingestQueue.setCurrentStatus(Doc::INGESTED);
     } else {
-        // A document that is not listed sends nothing: no one could see or delete its chunks.
-        qWarning() << "scrivex did not finish the document, it is left out:"
-                   << (doc ? doc->path() : QString()) << "exit code" << exitCode;
+        passOver(m_ingestQueue.current()->path(),
+            QStringLiteral("its file changed while it was being added"));
         dropPendingChunks();
     }
     sendPendingChunks();
@@ -411,6 +487,7 @@ void DocList::restartIngestion(bool ackStillComing)
     if (!isIngesting())
         return;
     qDebug() << "The back end changed: the documents being added are sent again";
+    ++m_run;
     m_batchInFlight = false;
     dropPendingChunks();
     m_ingestQueue.rewind();
@@ -471,7 +548,7 @@ void DocList::finishIngestion()
         for (Doc *doc : ingested) {
             m_rows.append(doc);
             m_rowsByPath.insert(doc->path(), doc);
-            m_departedDigests.remove(doc->path());
+            m_departed.remove(doc->path());
             // A new row is searched for the text every other row is searched for.
             doc->pdfSearchModel()->setSearchString(m_searchText);
         }

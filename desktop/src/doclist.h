@@ -7,6 +7,7 @@
 #include <tessellum/chunk.h>
 
 #include <QAbstractListModel>
+#include <QFuture>
 #include <QHash>
 #include <QJsonArray>
 #include <QList>
@@ -15,6 +16,8 @@
 
 class Chat;
 class Doc;
+class DocReader;
+struct DocSource;
 class QPdfDocument;
 class QTimer;
 
@@ -87,6 +90,8 @@ signals:
     void highlightPdfRef(QPdfDocument *document, QString fileName, Chunk chk);
     // A reference to a document that is not listed and cannot be shown as it was listed.
     void referenceUnlisted(QString fileName);
+    // A dropped document that is not added, and why ("there is not enough memory to hold it").
+    void docPassedOver(QString fileName, QString reason);
     void searchStringChanged(QString searchString);
     void pdfSearchResultsAdded(Doc *doc, QModelIndex parent, int first, int last);
 
@@ -95,17 +100,22 @@ private slots:
     void chunkReceived();
 
 private:
+    void onDocLoaded(const DocSource &source);
+    void passOver(const QString &path, const QString &reason);
     void processNextDoc();
     void startScrivex(Doc *doc);
     void takeScrivexOutput(const QByteArray &bytes, bool answer);
     void onScrivexFailedToStart();
     void onScrivexSilent();
+    void onScrivexRead(int run, bool fileUnchanged);
+    void tellUnlisted(const QString &path);
+    Doc *showDeparted(const DocSource &source, bool reused);
     void sendPendingChunks();
     void failCurrentDocument(const char *reason);
     void reportLostPages(const Doc *doc) const;
     void forget(Doc *doc);
     void rememberDeparted(const Doc *doc);
-    Doc *reopenDeparted(const QString &path);
+    void reopenDeparted(const QString &path);
     void dropPendingChunks();
     void finishIngestion();
     int progressFor(int pages, int entriesDone) const;
@@ -120,9 +130,23 @@ private:
     int m_chunksSent = 0;
     QString m_searchText;
     // What the documents that left the list held, by path: one of them is shown again for a
-    // reference only while its file still holds exactly those bytes.
-    QHash<QString, QByteArray> m_departedDigests;
+    // reference only while its file still holds exactly those bytes. The digest is taken on a
+    // worker thread.
+    struct Departed
+    {
+        qint64 size = 0;
+        QFuture<QByteArray> digest;
+    };
+    QHash<QString, Departed> m_departed;
     Doc *m_reopened = nullptr;
+    // Only the latest click on a reference is answered.
+    quint64 m_referenceRequest = 0;
+
+    DocReader *m_reader = nullptr;
+    // Every queued document is done and the run waits for files still being read.
+    bool m_awaitingReads = false;
+    // Tells a late check of a finished scrivex run from one of the current run.
+    int m_run = 0;
 
     JsonStreamSplitter m_scrivexOutput;
     QTimer *m_scrivexWatchdog = nullptr;

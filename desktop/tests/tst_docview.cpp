@@ -1,3 +1,4 @@
+#include "addressspacelimit.h"
 #include "application.h"
 #include "chat.h"
 #include "demoprogram.h"
@@ -5,6 +6,8 @@
 #include "docdrop.h"
 #include "doclist.h"
 #include "llmclient.h"
+#include "loopgapmeter.h"
+#include "user.h"
 
 #include "testpdf.h"
 
@@ -19,6 +22,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include <sys/types.h>
 
@@ -42,6 +46,51 @@ QString writeOnePagePdf(const QString &path, const QString &text)
     return pdf.write(path) ? QUrl::fromLocalFile(path).toString() : QString();
 }
 
+// A one-page PDF of Helvetica text, written by hand, made as large as asked by a stream that no
+// page uses and whose bytes are a hole in the file: it takes no room on disk.
+QString writePaddedPdf(const QString &path, const QString &text, qint64 padding)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    QList<qint64> offsets;
+    const auto object = [&](const QByteArray &body) {
+        offsets.append(file.pos());
+        file.write(QByteArray::number(offsets.size()) + " 0 obj\n" + body + "\nendobj\n");
+    };
+    const QByteArray content = "BT /F1 18 Tf 72 700 Td (" + text.toLatin1() + ") Tj ET";
+    file.write("%PDF-1.4\n");
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R "
+           ">> >> /Contents 5 0 R >>");
+    object("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    object("<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content
+        + "\nendstream");
+    offsets.append(file.pos());
+    file.write("6 0 obj\n<< /Length " + QByteArray::number(padding) + " >>\nstream\n");
+    if (!file.seek(file.pos() + padding))
+        return QString();
+    file.write("\nendstream\nendobj\n");
+    const qint64 xref = file.pos();
+    file.write("xref\n0 7\n0000000000 65535 f \n");
+    for (qint64 offset : std::as_const(offsets))
+        file.write(QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n");
+    file.write(
+        "trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n");
+    return file.error() == QFile::NoError ? QUrl::fromLocalFile(path).toString() : QString();
+}
+
+// A file of size bytes that starts as a PDF does and holds nothing else.
+bool writeSparseFile(const QString &path, qint64 size)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write("%PDF-1.4\n") == 9 && file.resize(size);
+}
+
+constexpr qint64 MB = qint64(1) << 20;
+constexpr qint64 LongestGapMs = 100;
+
 } // namespace
 
 // The document view in the real window: drops, the ingestion's progress, the rows and their
@@ -63,6 +112,11 @@ private slots:
     void statusIconFollowsTheStatus();
     void removalShowsTheBusyPaneUntilTheServerConfirms();
     void removingTheLastRowShowsTheTitleAgain();
+    void largeDropKeepsTheWindowResponsive_data();
+    void largeDropKeepsTheWindowResponsive();
+    void clearingLargeDocumentsKeepsTheWindowResponsive();
+    void departedReferenceKeepsTheWindowResponsive_data();
+    void departedReferenceKeepsTheWindowResponsive();
     // Last: the server is gone afterwards.
     void busyPaneComesDownWhenTheServerEnds();
 
@@ -80,6 +134,7 @@ private:
     QString zetaUrl;
     QString alphaUrl;
     QString lateUrl;
+    QStringList largeUrls;
 };
 
 void tst_DocView::initTestCase()
@@ -334,6 +389,131 @@ void tst_DocView::removingTheLastRowShowsTheTitleAgain()
     QVERIFY(!item(QStringLiteral("loadingPane"))->isVisible());
     QTest::qWait(300);
     saveScreenshot(window, QStringLiteral("docview-emptied"));
+}
+
+void tst_DocView::largeDropKeepsTheWindowResponsive_data()
+{
+    QTest::addColumn<bool>("held");
+    // First: the process has not yet held a large file, whose memory may go back late.
+    QTest::newRow("3 GB that cannot be held") << false;
+    QTest::newRow("3 GB held") << true;
+}
+
+void tst_DocView::largeDropKeepsTheWindowResponsive()
+{
+    QFETCH(bool, held);
+    QCOMPARE(docs->rowCount(), 0);
+    const QString path = privateRoot() + QStringLiteral("/large.pdf");
+    QVERIFY(writeSparseFile(path, 3072 * MB));
+    std::optional<AddressSpaceLimit> limit;
+    if (!held) {
+        limit.emplace(768 * MB);
+        QVERIFY(limit->isSet());
+    }
+
+    LoopGapMeter meter;
+    QVERIFY(DocDrop::dropUrls(window, list, { QUrl::fromLocalFile(path) }));
+    if (held) {
+        // Once its bytes are in and it is opened, the rest is scrivex's, in its own process.
+        auto *scrivex = docs->findChild<QProcess *>();
+        QVERIFY(scrivex);
+        QTRY_VERIFY_WITH_TIMEOUT(scrivex->state() == QProcess::Running, 240000);
+        QCOMPARE(::kill(pid_t(scrivex->processId()), SIGKILL), 0);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!docs->isIngesting(), 60000);
+    QTRY_VERIFY(list->isVisible());
+    const qint64 gap = meter.longestGapMs();
+    limit.reset();
+    QFile::remove(path);
+    qInfo() << "Longest event-loop gap while a 3 GB file was dropped:" << gap << "ms";
+    QVERIFY2(gap < LongestGapMs, qPrintable(QString::number(gap)));
+    QCOMPARE(docs->rowCount(), 0);
+
+    QQuickItem *notice = item(QStringLiteral("passedOverNotice"));
+    QVERIFY(notice);
+    if (held)
+        return;
+    QVERIFY(notice->isVisible());
+    QCOMPARE(item(QStringLiteral("passedOverNoticeText"))->property("text").toString(),
+        QStringLiteral("large.pdf was not added: there is not enough memory to hold it."));
+    QTest::qWait(300);
+    saveScreenshot(window, QStringLiteral("docview-passed-over"));
+    // It goes by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(!notice->isVisible(), 10000);
+}
+
+void tst_DocView::clearingLargeDocumentsKeepsTheWindowResponsive()
+{
+    QList<QUrl> urls;
+    for (int i = 0; i < 5; ++i) {
+        largeUrls.append(writePaddedPdf(privateRoot() + QStringLiteral("/large %1.pdf").arg(i),
+            QStringLiteral("Large document %1 holds one line.").arg(i), 200 * MB));
+        QVERIFY(!largeUrls.last().isEmpty());
+        urls.append(QUrl(largeUrls.last()));
+    }
+    LoopGapMeter dropMeter;
+    QVERIFY(DocDrop::dropUrls(window, list, urls));
+    QTRY_COMPARE_WITH_TIMEOUT(docs->rowCount(), 5, 120000);
+    qInfo() << "Longest event-loop gap while five 200 MB files were added:"
+            << dropMeter.longestGapMs() << "ms";
+
+    // A mode switch clears the list; what the documents held is remembered for references.
+    LoopGapMeter meter;
+    chat->setLocalAI(false);
+    QCOMPARE(docs->rowCount(), 0);
+    const int ticks = meter.ticks();
+    QTRY_VERIFY(meter.ticks() > ticks + 20);
+    const qint64 gap = meter.longestGapMs();
+    qInfo() << "Longest event-loop gap while five 200 MB documents were cleared:" << gap << "ms";
+    QVERIFY2(gap < LongestGapMs, qPrintable(QString::number(gap)));
+
+    chat->setLocalAI(true);
+    auto *socket = chat->llmClient()->findChild<QLocalSocket *>();
+    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QLocalSocket::ConnectedState, 60000);
+    serverPid = chat->llmClient()->findChild<QProcess *>()->processId();
+    QVERIFY(serverPid > 0);
+}
+
+void tst_DocView::departedReferenceKeepsTheWindowResponsive_data()
+{
+    QTest::addColumn<int>("document");
+    QTest::addColumn<QString>("change");
+    QTest::newRow("grown to 3 GB") << 0 << "grown";
+    QTest::newRow("one byte changed, same size") << 1 << "byte";
+}
+
+void tst_DocView::departedReferenceKeepsTheWindowResponsive()
+{
+    QFETCH(int, document);
+    QFETCH(QString, change);
+    QVERIFY(largeUrls.size() > document);
+    const QString path = QUrl(largeUrls.at(document)).toLocalFile();
+    QFile file(path);
+    if (change == QLatin1String("grown")) {
+        QVERIFY(file.resize(3072 * MB));
+    } else {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(100 * MB));
+        QVERIFY(file.putChar('x'));
+        file.close();
+    }
+
+    QSignalSpy told(docs, &DocList::referenceUnlisted);
+    QSignalSpy shown(docs, &DocList::highlightPdfRef);
+    LoopGapMeter meter;
+    // A click on a reference of an answer arrives through the assistant user.
+    emit chat->openedChatUser()->highlightRef(Chunk(largeUrls.at(document), 0, 72, 80, 300, 20));
+    QTRY_COMPARE_WITH_TIMEOUT(told.size(), 1, 60000);
+    const qint64 gap = meter.longestGapMs();
+    qInfo() << "Longest event-loop gap while a reference to a departed document" << change
+            << "was clicked:" << gap << "ms";
+    QVERIFY2(gap < LongestGapMs, qPrintable(QString::number(gap)));
+    QCOMPARE(shown.size(), 0);
+    QCOMPARE(told.first().first().toString(), QFileInfo(path).fileName());
+    if (document == 1) {
+        for (const QString &url : std::as_const(largeUrls))
+            QFile::remove(QUrl(url).toLocalFile());
+    }
 }
 
 void tst_DocView::busyPaneComesDownWhenTheServerEnds()

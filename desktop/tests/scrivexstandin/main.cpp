@@ -90,6 +90,18 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    if (startsWith(name, "rewritten")) {
+        // The file is saved anew while it is read: the chunks are those of other bytes.
+        writeAll(chunk(0, 0));
+        waitForAck();
+        if (std::FILE *file = std::fopen(argv[1], "wb")) {
+            std::fputs("%PDF-1.4\n% saved again by another program\n", file);
+            std::fclose(file);
+        }
+        writeAll(chunk(1, 0));
+        waitForAck();
+        return 0;
+    }
     if (startsWith(name, "quick")) {
         // One chunk for the whole file: for tests about the desktop's side of many documents.
         writeAll(chunk(0, 0));

@@ -143,6 +143,57 @@ Rectangle {
         }
     }
 
+    // Said over the bottom of the list when a dropped document is not added; it takes no
+    // clicks and goes by itself. Several in a row are said one after the other in one text.
+    Rectangle {
+        id: passedOverNotice
+        objectName: "passedOverNotice"
+
+        anchors.bottom: docArea.bottom
+        anchors.bottomMargin: 16
+        anchors.horizontalCenter: docArea.horizontalCenter
+        width: docArea.width * 0.8
+        height: passedOverNoticeText.implicitHeight + 20
+        radius: 12
+        color: CustomColors.darkBubbleLeft
+        border.color: CustomColors.lightBubbleRight
+        visible: false
+
+        Text {
+            id: passedOverNoticeText
+            objectName: "passedOverNoticeText"
+
+            anchors.fill: parent
+            anchors.margins: 10
+            wrapMode: Text.Wrap
+            textFormat: Text.PlainText
+            color: CustomColors.plainWhite
+            font.pixelSize: 12
+            font.family: Poppins.medium
+            verticalAlignment: Text.AlignVCenter
+        }
+
+        Timer {
+            id: passedOverNoticeTimer
+            interval: 5000
+            onTriggered: {
+                passedOverNotice.visible = false
+                passedOverNoticeText.text = ""
+            }
+        }
+
+        Connections {
+            target: Docs
+            function onDocPassedOver(fileName, reason) {
+                const line = qsTr("%1 was not added: %2.").arg(fileName).arg(reason)
+                passedOverNoticeText.text = passedOverNotice.visible
+                        ? passedOverNoticeText.text + "\n" + line : line
+                passedOverNotice.visible = true
+                passedOverNoticeTimer.restart()
+            }
+        }
+    }
+
     // An ingestion run opens with 0 and ends at 100 or more; no drop is taken in between.
     Connections {
         target: Docs
