@@ -25,7 +25,16 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
         if (m_depth == 0) {
-            if (c == '{' || c == '[') {
+            // A string between values is garbage too, but a brace inside it opens nothing.
+            if (m_inString) {
+                m_garbage.append(c);
+                if (m_escaped)
+                    m_escaped = false;
+                else if (c == '\\')
+                    m_escaped = true;
+                else if (c == '"')
+                    m_inString = false;
+            } else if (c == '{' || c == '[') {
                 if (!m_garbage.isEmpty()) {
                     segments.append(m_garbage);
                     m_garbage.clear();
@@ -34,6 +43,7 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
                 m_depth = 1;
             } else if (!isJsonWhitespace(c)) {
                 m_garbage.append(c);
+                m_inString = c == '"';
             }
             continue;
         }
@@ -73,10 +83,15 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             m_dropping = true;
         }
     }
-    // Garbage is not held over: a later read cannot make it a message.
+    // Garbage is not held over: a later read cannot make it a message. Nor is a string that
+    // garbage left open, so that a stray quote cannot swallow the messages of later reads.
     if (!m_garbage.isEmpty()) {
         segments.append(m_garbage);
         m_garbage.clear();
+    }
+    if (m_depth == 0) {
+        m_inString = false;
+        m_escaped = false;
     }
     return segments;
 }

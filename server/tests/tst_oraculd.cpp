@@ -222,6 +222,8 @@ void tst_Oraculd::answersNothingToWhatItCannotHandle_data()
     QTest::newRow("type not a string") << QByteArray(R"({"type":2,"index":1})") << false;
     QTest::newRow("array") << QByteArray(R"([{"type":"delete","index":1}])") << true;
     QTest::newRow("garbage") << QByteArray("hello, server") << true;
+    QTest::newRow("top-level string holding a brace") << QByteArray(R"("{")") << true;
+    QTest::newRow("top-level string holding braces both ways") << QByteArray(R"("a}b{c")") << true;
     QTest::newRow("invalid UTF-8 in a string")
         << QByteArray("{\"type\":\"delete\",\"doc\":\"\xff\xc3\",\"index\":5}") << true;
     QTest::newRow("number out of range")
