@@ -23,7 +23,7 @@ void onReadyRead(QLocalSocket *connection, JsonStreamSplitter &splitter, Message
 {
     // One read may hold several messages or part of one: the worker gets each whole message.
     for (const QByteArray &message : splitter.feed(connection->readAll()))
-        worker.enqueue(message);
+        worker.enqueue(message, connection);
 }
 
 void onNewConnection(QLocalServer &server, MessageWorker &worker)

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +90,7 @@ private slots:
     void deliversEveryMessageOnceAndInOrder_data();
     void deliversEveryMessageOnceAndInOrder();
     void survivesRandomBytesOnAConnection();
+    void handlesWhatAClosedConnectionSent();
 
     void startsFromItsCommandLine_data();
     void startsFromItsCommandLine();
@@ -321,6 +323,40 @@ void tst_Oraculd::survivesRandomBytesOnAConnection()
     QVERIFY(fresh.connectTo(server->socketPath()));
     fresh.send(deleteRequest(77));
     QCOMPARE(fresh.nextReply(), delack(77));
+}
+
+void tst_Oraculd::handlesWhatAClosedConnectionSent()
+{
+    const QStringList docs { "file:///docs/gone-1.pdf", "file:///docs/gone-2.pdf",
+        "file:///docs/gone-3.pdf" };
+    QByteArray batches;
+    for (const QString &doc : docs) {
+        batches += QJsonDocument(QJsonObject { { "type", "chunks" },
+                                     { "chunks",
+                                         QJsonArray { chunkOf(doc,
+                                             "Volcanoes erupted near the glacier lagoon.") } } })
+                       .toJson(QJsonDocument::Compact);
+    }
+    // Written and closed at once, and taken by the worker while no connection is there to be
+    // answered on: the server logs each message it takes.
+    const qsizetype taken = server->errorOutput().count(QLatin1String("Processing"));
+    client->send(batches);
+    client->socket().disconnectFromServer();
+    client.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server->errorOutput().count(QLatin1String("Processing")) >= taken + 3, 60000);
+
+    OraculdClient next;
+    QVERIFY(next.connectTo(server->socketPath()));
+    next.send(R"({"type":"query","query":"Which volcanoes erupted near the glacier lagoon?"})");
+    const QByteArray refs = next.collectAnswer().refs;
+    for (const QString &doc : docs)
+        QVERIFY2(refs.contains(doc.toUtf8()), refs.constData());
+
+    for (const QString &doc : docs) {
+        next.send(QJsonObject { { "type", "delete" }, { "doc", doc }, { "index", 1 } });
+        QCOMPARE(next.nextReply(), delack(1));
+    }
 }
 
 void tst_Oraculd::startsFromItsCommandLine_data()
