@@ -95,6 +95,7 @@ private slots:
     void startsFromItsCommandLine_data();
     void startsFromItsCommandLine();
     void reportsASocketItCannotListenOn();
+    void listensAgainAfterRunningOutOfDescriptors();
     void keepsItsAnswerModelWhenAnotherCannotBeLoaded_data();
     void keepsItsAnswerModelWhenAnotherCannotBeLoaded();
     void keepsItsAnswerModelWhenItsFileIsGone();
@@ -463,6 +464,38 @@ void tst_Oraculd::reportsASocketItCannotListenOn()
     QCOMPARE(other.exitStatus(), QProcess::NormalExit);
     QCOMPARE(other.exitCode(), 255);
     QVERIFY(other.errorOutput().contains("Failed to listen on socket: MySocket"));
+}
+
+void tst_Oraculd::listensAgainAfterRunningOutOfDescriptors()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("sets a descriptor limit with setrlimit");
+#else
+    QTemporaryDir folder;
+    OraculdServer limited;
+    limited.setDescriptorLimit(64);
+    QVERIFY2(limited.start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
+                 OraculdServer::model("retrieval.gguf") },
+                 folder.path()),
+        qPrintable(limited.errorOutput()));
+
+    // Each connection holds a descriptor of the server: well before 200 of them, one is refused.
+    std::vector<std::unique_ptr<OraculdClient>> clients;
+    bool refused = false;
+    while (!refused && clients.size() < 200) {
+        clients.push_back(std::make_unique<OraculdClient>());
+        refused = !clients.back()->connectTo(limited.socketPath(), 2000);
+    }
+    QVERIFY(refused);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        limited.errorOutput().contains("Stopped listening on socket MySocket"), 30000);
+
+    clients.clear();
+    OraculdClient later;
+    QVERIFY2(later.connectTo(limited.socketPath()), qPrintable(limited.errorOutput()));
+    later.send(Sentinel);
+    QCOMPARE(later.nextReply(), delack(424242));
+#endif
 }
 
 void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded_data()
