@@ -1,5 +1,6 @@
 #include "orchestratorcore.h"
 
+#include "llamabackend.h"
 #include "llmbackend.h"
 #include "llmengine.h"
 #include "retrieval.h"
@@ -133,6 +134,8 @@ private slots:
     void chunksTheModelFailsOnTakeNoPartInRetrieval();
     void classifierSeesTheStore_data();
     void classifierSeesTheStore();
+    void answerModelSamplesWithMinPAndTemperature_data();
+    void answerModelSamplesWithMinPAndTemperature();
 
     void promptCarriesTheSkillsInstructionAndContext_data();
     void promptCarriesTheSkillsInstructionAndContext();
@@ -587,6 +590,48 @@ void tst_OrchestratorCore::classifierSeesTheStore()
     QCOMPARE(core->intentClassifier.classify(question.toStdString()), skill);
     // A query without a connection still runs through, and sends nothing.
     core->handleQuery(QJsonObject { { "type", "query" }, { "query", question } }, nullptr);
+}
+
+void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature_data()
+{
+    QTest::addColumn<bool>("changeModel");
+
+    QTest::newRow("model of the command line") << false;
+    QTest::newRow("model chosen later") << true;
+}
+
+void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature()
+{
+    QFETCH(bool, changeModel);
+
+    if (changeModel) {
+        core->handleMessage(
+            QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer-utf8.gguf") } },
+            nullptr);
+        QCOMPARE(QString::fromStdString(core->answerModelFile), model("answer-utf8.gguf"));
+    }
+    auto *backend = dynamic_cast<LlamaBackend *>(core->engine->backendInUse());
+    QVERIFY(backend && backend->samplerChain());
+
+    // Min-p 0.05 keeps the candidates whose probability is at least 0.05 of the best one's,
+    // that is a logit at most ln(20) below the best; temperature 0.7 then divides the logits.
+    const float edge = std::log(0.05f);
+    std::vector<llama_token_data> data { { 0, 1.0f, 0.0f }, { 1, 1.0f + edge + 0.01f, 0.0f },
+        { 2, 1.0f + edge - 0.01f, 0.0f }, { 3, -5.0f, 0.0f } };
+    llama_token_data_array candidates { data.data(), data.size(), -1, false };
+    llama_sampler_apply(backend->samplerChain(), &candidates);
+
+    QMap<llama_token, float> kept;
+    for (size_t i = 0; i < candidates.size; ++i)
+        kept.insert(candidates.data[i].id, candidates.data[i].logit);
+    QCOMPARE(kept.keys(), QList<llama_token>({ 0, 1 }));
+    QVERIFY(qAbs(kept.value(0) - 1.0f / 0.7f) < 1e-4f);
+    QVERIFY(qAbs(kept.value(1) - (1.0f + edge + 0.01f) / 0.7f) < 1e-4f);
+
+    if (changeModel) {
+        core->handleMessage(
+            QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer.gguf") } }, nullptr);
+    }
 }
 
 void tst_OrchestratorCore::recordPrompts(int contextTokens)
