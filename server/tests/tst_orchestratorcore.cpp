@@ -136,6 +136,8 @@ private slots:
     void classifierSeesTheStore();
     void answerModelSamplesWithMinPAndTemperature_data();
     void answerModelSamplesWithMinPAndTemperature();
+    void anIntentNeedsAnExampleScoringAtLeastTheMinimum_data();
+    void anIntentNeedsAnExampleScoringAtLeastTheMinimum();
 
     void promptCarriesTheSkillsInstructionAndContext_data();
     void promptCarriesTheSkillsInstructionAndContext();
@@ -604,13 +606,17 @@ void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature()
 {
     QFETCH(bool, changeModel);
 
+    // A core of its own: the shared one may have its answer model replaced by a recorder.
+    const QByteArray retrieval = model("retrieval.gguf").toLocal8Bit();
+    const QByteArray answer = model("answer.gguf").toLocal8Bit();
+    OrchestratorCore own(retrieval.constData(), answer.constData());
     if (changeModel) {
-        core->handleMessage(
+        own.handleMessage(
             QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer-utf8.gguf") } },
             nullptr);
-        QCOMPARE(QString::fromStdString(core->answerModelFile), model("answer-utf8.gguf"));
+        QCOMPARE(QString::fromStdString(own.answerModelFile), model("answer-utf8.gguf"));
     }
-    auto *backend = dynamic_cast<LlamaBackend *>(core->engine->backendInUse());
+    auto *backend = dynamic_cast<LlamaBackend *>(own.engine->backendInUse());
     QVERIFY(backend && backend->samplerChain());
 
     // Min-p 0.05 keeps the candidates whose probability is at least 0.05 of the best one's,
@@ -627,11 +633,45 @@ void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature()
     QCOMPARE(kept.keys(), QList<llama_token>({ 0, 1 }));
     QVERIFY(qAbs(kept.value(0) - 1.0f / 0.7f) < 1e-4f);
     QVERIFY(qAbs(kept.value(1) - (1.0f + edge + 0.01f) / 0.7f) < 1e-4f);
+}
 
-    if (changeModel) {
-        core->handleMessage(
-            QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer.gguf") } }, nullptr);
+void tst_OrchestratorCore::anIntentNeedsAnExampleScoringAtLeastTheMinimum_data()
+{
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QByteArray>("instruction");
+
+    QTest::addColumn<int>("skill");
+
+    // Best example scores just above and just below the minimum 0.4: 0.4015, 0.3988, 0.4027,
+    // 0.3995.
+    QTest::newRow("summary above") << "brief lagoon sheep" << QByteArray(SummarizeInstruction)
+                                   << int(Summarize);
+    QTest::newRow("summary below") << "brief fishing return" << QByteArray(ChatInstruction)
+                                   << int(Summarize);
+    QTest::newRow("translation above") << "English evening return"
+                                       << QByteArray(TranslateInstruction) << int(Translate);
+    QTest::newRow("translation below") << "English harbour volcanoes"
+                                       << QByteArray(ChatInstruction) << int(Translate);
+}
+
+void tst_OrchestratorCore::anIntentNeedsAnExampleScoringAtLeastTheMinimum()
+{
+    QFETCH(QString, question);
+    QFETCH(QByteArray, instruction);
+    QFETCH(int, skill);
+
+    // The fixture: the best score is the skill's, between 0.395 and 0.405, with no chunk to
+    // outscore it.
+    const std::string text = question.toStdString();
+    for (const auto &[minimum, expected] :
+        { std::pair { 0.395f, skill }, std::pair { 0.405f, int(GeneralChat) } }) {
+        EmbeddingIntentClassifier reference(minimum);
+        reference.initialize(core->retrieval.get(), &core->chunks);
+        QCOMPARE(reference.classify(text), expected);
     }
+
+    recordPrompts(4096);
+    QCOMPARE(ask(question).first, expectedSystem(instruction, {}));
 }
 
 void tst_OrchestratorCore::recordPrompts(int contextTokens)
