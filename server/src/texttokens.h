@@ -9,10 +9,10 @@
 #include <vector>
 
 // llama.cpp's tokenizers take time that grows with the square of the length of a word (a word of
-// 1 MB took minutes), so a text is tokenized in pieces: a run of more than
-// TokenizeRunBytes bytes without whitespace is cut after every TokenizeRunBytes bytes (at
-// a character boundary), but not within its first or last TokenizeRunBytes, where a special
-// token written against it stays whole. Each piece is tokenized alone, and the tokens the
+// 1 MB took minutes), so a text is tokenized in pieces: a run of at least twice
+// TokenizeRunBytes bytes without whitespace is cut after every TokenizeRunBytes bytes (at a
+// character boundary), but not within its last TokenizeRunBytes, so that a special token
+// written against either end of the run stays whole. Each piece is tokenized alone, and the tokens the
 // vocabulary puts around a text stay at its ends. A text without such a run gives exactly what
 // common_tokenize gives; a cut changes the tokens at its seam, inside a run too long for any word.
 // Once `max_tokens` tokens are gathered, the rest of the text is left out (the closing special
