@@ -28,12 +28,7 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             // A string between values is garbage too, but a brace inside it opens nothing.
             if (m_inString) {
                 m_garbage.append(c);
-                if (m_escaped)
-                    m_escaped = false;
-                else if (c == '\\')
-                    m_escaped = true;
-                else if (c == '"')
-                    m_inString = false;
+                scanStringByte(c);
             } else if (c == '{' || c == '[') {
                 if (!m_garbage.isEmpty()) {
                     segments.append(m_garbage);
@@ -48,12 +43,7 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             continue;
         }
         if (m_inString) {
-            if (m_escaped)
-                m_escaped = false;
-            else if (c == '\\')
-                m_escaped = true;
-            else if (c == '"')
-                m_inString = false;
+            scanStringByte(c);
             continue;
         }
         if (c == '"') {
@@ -99,6 +89,16 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
 qsizetype JsonStreamSplitter::pendingSize() const
 {
     return m_value.size();
+}
+
+void JsonStreamSplitter::scanStringByte(char c)
+{
+    if (m_escaped)
+        m_escaped = false;
+    else if (c == '\\')
+        m_escaped = true;
+    else if (c == '"')
+        m_inString = false;
 }
 
 void JsonStreamSplitter::resetValue()

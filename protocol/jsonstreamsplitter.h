@@ -27,6 +27,8 @@ public:
     qsizetype pendingSize() const;
 
 private:
+    // A byte inside a string literal: follows its escapes up to the closing quote.
+    void scanStringByte(char c);
     void resetValue();
 
     qsizetype m_maxPending;
