@@ -484,7 +484,7 @@ void tst_Oraculd::listensAgainAfterRunningOutOfDescriptors()
     bool refused = false;
     while (!refused && clients.size() < 200) {
         clients.push_back(std::make_unique<OraculdClient>());
-        refused = !clients.back()->connectTo(limited.socketPath(), 2000);
+        refused = !clients.back()->connectTo(limited.socketPath(), 5000);
     }
     QVERIFY(refused);
     QTRY_VERIFY_WITH_TIMEOUT(

@@ -413,10 +413,11 @@ void tst_QueryPipeline::handlesALongWordAsFastAsWords()
         return reply.refs.isEmpty() ? -1.0 : seconds;
     };
 
-    // Side by side, twice each, the best of each: a loaded machine slows single runs.
+    // Side by side, up to three times each, the best of each: a loaded machine slows single
+    // runs.
     double words = 1e9;
     double oneWord = 1e9;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3 && !(oneWord <= 2 * words); ++round) {
         const double spacedRun = handlingSeconds(true);
         const double oneWordRun = handlingSeconds(false);
         QVERIFY2(spacedRun >= 0 && oneWordRun >= 0, "no answer within a minute");
