@@ -413,16 +413,16 @@ void tst_QueryPipeline::handlesALongWordAsFastAsWords()
         return reply.refs.isEmpty() ? -1.0 : seconds;
     };
 
-    // Side by side, up to three times each, the best of each: a loaded machine slows single
-    // runs.
-    double words = 1e9;
-    double oneWord = 1e9;
-    for (int round = 0; round < 3 && !(oneWord <= 2 * words); ++round) {
+    // Side by side, again up to three times while the one word is slower than the rule, the
+    // best of each: a loaded machine slows single runs.
+    double words = 0;
+    double oneWord = 0;
+    for (int round = 0; round < 3 && (round == 0 || oneWord > 2 * words); ++round) {
         const double spacedRun = handlingSeconds(true);
         const double oneWordRun = handlingSeconds(false);
         QVERIFY2(spacedRun >= 0 && oneWordRun >= 0, "no answer within a minute");
-        words = std::min(words, spacedRun);
-        oneWord = std::min(oneWord, oneWordRun);
+        words = round == 0 ? spacedRun : std::min(words, spacedRun);
+        oneWord = round == 0 ? oneWordRun : std::min(oneWord, oneWordRun);
     }
     const QByteArray figures = QByteArray("one word ") + QByteArray::number(oneWord, 'f', 3)
         + " s, words " + QByteArray::number(words, 'f', 3) + " s";
