@@ -25,7 +25,11 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
         if (m_depth == 0) {
-            if (c == '{' || c == '[') {
+            // A string between values is garbage too, but a brace inside it opens nothing.
+            if (m_inString) {
+                m_garbage.append(c);
+                scanStringByte(c);
+            } else if (c == '{' || c == '[') {
                 if (!m_garbage.isEmpty()) {
                     segments.append(m_garbage);
                     m_garbage.clear();
@@ -34,16 +38,12 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
                 m_depth = 1;
             } else if (!isJsonWhitespace(c)) {
                 m_garbage.append(c);
+                m_inString = c == '"';
             }
             continue;
         }
         if (m_inString) {
-            if (m_escaped)
-                m_escaped = false;
-            else if (c == '\\')
-                m_escaped = true;
-            else if (c == '"')
-                m_inString = false;
+            scanStringByte(c);
             continue;
         }
         if (c == '"') {
@@ -73,10 +73,15 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             m_dropping = true;
         }
     }
-    // Garbage is not held over: a later read cannot make it a message.
+    // Garbage is not held over: a later read cannot make it a message. Nor is a string that
+    // garbage left open, so that a stray quote cannot swallow the messages of later reads.
     if (!m_garbage.isEmpty()) {
         segments.append(m_garbage);
         m_garbage.clear();
+    }
+    if (m_depth == 0) {
+        m_inString = false;
+        m_escaped = false;
     }
     return segments;
 }
@@ -84,6 +89,16 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
 qsizetype JsonStreamSplitter::pendingSize() const
 {
     return m_value.size();
+}
+
+void JsonStreamSplitter::scanStringByte(char c)
+{
+    if (m_escaped)
+        m_escaped = false;
+    else if (c == '\\')
+        m_escaped = true;
+    else if (c == '"')
+        m_inString = false;
 }
 
 void JsonStreamSplitter::resetValue()

@@ -7,8 +7,9 @@
 // Cuts the byte stream of one connection into its messages. A local socket keeps no write
 // boundaries, so one read may hold several messages or part of one; this class finds where each
 // top-level JSON value ends (outside string literals and escapes) and keeps an incomplete tail
-// for the next read. Bytes between values that cannot start one are returned as a segment of
-// their own, so the receiver's parser rejects them the way it rejects any malformed message.
+// for the next read. Bytes between values that cannot start one, a top-level string among them
+// whatever braces it holds, are returned as a segment of their own, so the receiver's parser
+// rejects them the way it rejects any malformed message.
 class JsonStreamSplitter
 {
 public:
@@ -26,6 +27,8 @@ public:
     qsizetype pendingSize() const;
 
 private:
+    // A byte inside a string literal: follows its escapes up to the closing quote.
+    void scanStringByte(char c);
     void resetValue();
 
     qsizetype m_maxPending;

@@ -43,6 +43,18 @@ void tst_JsonStreamSplitter::splitsReads_data()
     QTest::newRow("garbage then message")
         << QList<QByteArray>{"xyz" R"({"type":"ACK"})"}
         << Segments{"xyz", R"({"type":"ACK"})"};
+    QTest::newRow("top-level string holding a brace")
+        << QList<QByteArray>{R"("{")" R"({"type":"ACK"})"}
+        << Segments{R"("{")", R"({"type":"ACK"})"};
+    QTest::newRow("top-level string holding braces both ways")
+        << QList<QByteArray>{R"("a}b{c")", R"({"type":"ACK"})"}
+        << Segments{R"("a}b{c")", R"({"type":"ACK"})"};
+    QTest::newRow("top-level string with an escaped quote")
+        << QList<QByteArray>{R"("x\"[" {"type":"ACK"})"}
+        << Segments{R"("x\"[")", R"({"type":"ACK"})"};
+    QTest::newRow("a quote left open swallows no later read")
+        << QList<QByteArray>{R"(oops " {)", R"({"type":"ACK"})"}
+        << Segments{R"(oops" {)", R"({"type":"ACK"})"};
     QTest::newRow("whitespace between messages is skipped")
         << QList<QByteArray>{"{}\n  {}\r\n"} << Segments{"{}", "{}"};
     QTest::newRow("top-level array stays whole")

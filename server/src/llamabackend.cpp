@@ -2,6 +2,7 @@
 
 #include "llamaruntime.h"
 #include "modelfile.h"
+#include "texttokens.h"
 
 #include <chat.h>
 #include <common.h>
@@ -212,7 +213,7 @@ std::string LlamaBackend::generate(const std::vector<ChatTurn> &messages, bool s
     llama_memory_t memory = llama_get_memory(context);
 
     const std::string prompt = formatPrompt(messages, n);
-    fit_token_history(tokenHistory, common_tokenize(vocab, prompt, true, true), n);
+    fit_token_history(tokenHistory, tokenize_in_pieces(vocab, prompt, true, true), n);
 
     // The cache is rebuilt from the kept history on every request.
     llama_memory_seq_rm(memory, 0, 0, -1);

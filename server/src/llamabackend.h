@@ -37,6 +37,9 @@ public:
     // the cache are left empty. Throws as generate does.
     void decodeOneStep();
 
+    // The sampler chain every generated token is drawn with (min-p, temperature, draw).
+    llama_sampler *samplerChain() const { return sampler; }
+
     // The tokens the model has been shown so far, oldest first.
     const std::vector<llama_token> &history() const { return tokenHistory; }
 

@@ -15,6 +15,8 @@ public:
     std::string generate(const std::vector<ChatTurn> &messages, bool stream,
         const std::function<void(const std::string &)> &onPiece);
     int contextSize() const;
+    // The backend that generates, for a look at how it was set up.
+    LLMBackend *backendInUse() const { return backend.get(); }
 
 private:
     std::unique_ptr<LLMBackend> backend;

@@ -5,6 +5,7 @@
 #include "modelcheck.h"
 #include "orchestratorcore.h"
 #include "replychannel.h"
+#include "socketlistener.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -23,10 +24,10 @@ void onReadyRead(QLocalSocket *connection, JsonStreamSplitter &splitter, Message
 {
     // One read may hold several messages or part of one: the worker gets each whole message.
     for (const QByteArray &message : splitter.feed(connection->readAll()))
-        worker.enqueue(message);
+        worker.enqueue(message, connection);
 }
 
-void onNewConnection(QLocalServer &server, MessageWorker &worker)
+void onNewConnection(QLocalServer &server, MessageWorker &worker, SocketListener &listener)
 {
     while (QLocalSocket *connection = server.nextPendingConnection()) {
         // Queued on the connection, so it is written after this handler returns; queued before
@@ -39,9 +40,11 @@ void onNewConnection(QLocalServer &server, MessageWorker &worker)
             [connection, splitter, &worker] { onReadyRead(connection, *splitter, worker); });
         // What the client sent before it went is still handled; then the connection is freed.
         QObject::connect(
-            connection, &QLocalSocket::disconnected, connection, [connection, splitter, &worker] {
+            connection, &QLocalSocket::disconnected, connection,
+            [connection, splitter, &worker, &listener] {
                 onReadyRead(connection, *splitter, worker);
                 worker.retireSocket(connection);
+                listener.connectionClosed();
             });
         qDebug("Server: New connection initialized");
     }
@@ -90,11 +93,12 @@ int main(int argc, char *argv[])
 
     QLocalServer::removeServer(QLatin1String(SocketName));
     auto server = std::make_unique<QLocalServer>();
+    auto *listener = new SocketListener(server.get(), QLatin1String(SocketName));
     QObject::connect(server.get(), &QLocalServer::newConnection,
-        [&server, &worker] { onNewConnection(*server, *worker); });
+        [&server, &worker, listener] { onNewConnection(*server, *worker, *listener); });
 
     int exitCode = -1;
-    if (server->listen(QLatin1String(SocketName)))
+    if (listener->listen())
         exitCode = app.exec();
     else
         qWarning("Failed to listen on socket: %s", SocketName);

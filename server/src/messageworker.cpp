@@ -29,11 +29,12 @@ MessageWorker::~MessageWorker()
         workerThread.join();
 }
 
-void MessageWorker::enqueue(const QByteArray &message)
+void MessageWorker::enqueue(const QByteArray &message, QLocalSocket *origin)
 {
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        queue.push_back(message);
+        queue.push_back({ message, origin });
+        ++queuedFrom[origin];
     }
     queueReady.notify_one();
 }
@@ -46,27 +47,29 @@ void MessageWorker::setSocket(QLocalSocket *socket)
 
 void MessageWorker::retireSocket(QLocalSocket *socket)
 {
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        if (currentSocket == socket)
-            currentSocket = nullptr;
-        // The handler still addresses its replies to it: the worker deletes it when done.
-        if (activeSocket == socket) {
-            activeSocketRetired = true;
-            return;
-        }
-    }
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (currentSocket == socket)
+        currentSocket = nullptr;
+    retired.insert(socket);
+    releaseIfUnused(socket);
+}
+
+void MessageWorker::releaseIfUnused(QLocalSocket *socket)
+{
+    if (!socket || socket == activeSocket || queuedFrom.count(socket) || !retired.count(socket))
+        return;
+    retired.erase(socket);
+    // Posted after every reply queued to it, so each of them is written (or dropped) first.
     socket->deleteLater();
 }
 
-void MessageWorker::finishActiveSocket()
+void MessageWorker::finishMessage(QLocalSocket *origin)
 {
     std::lock_guard<std::mutex> lock(queueMutex);
-    // Posted after every reply of the message, so each of them is written (or dropped) first.
-    if (activeSocketRetired)
-        activeSocket->deleteLater();
+    QLocalSocket *const replied = activeSocket;
     activeSocket = nullptr;
-    activeSocketRetired = false;
+    releaseIfUnused(replied);
+    releaseIfUnused(origin);
 }
 
 void MessageWorker::run()
@@ -74,7 +77,7 @@ void MessageWorker::run()
     for (;;) {
         if (stopRequested)
             return;
-        QByteArray message;
+        QueuedMessage message;
         QLocalSocket *socket = nullptr;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
@@ -83,17 +86,21 @@ void MessageWorker::run()
                 return;
             message = std::move(queue.front());
             queue.pop_front();
+            if (--queuedFrom[message.origin] == 0)
+                queuedFrom.erase(message.origin);
             socket = currentSocket;
             activeSocket = socket;
         }
         qDebug("Processing");
-        if (message.isEmpty() || !socket || !core) {
-            finishActiveSocket();
+        // A message whose client has gone, with no newer connection, is still handled: its
+        // replies go nowhere, but what it changes (stored chunks, a model) stays.
+        if (message.bytes.isEmpty() || !core) {
+            finishMessage(message.origin);
             continue;
         }
         try {
-            handle(message, socket);
-            finishActiveSocket();
+            handle(message.bytes, socket);
+            finishMessage(message.origin);
         } catch (const std::exception &error) {
             // A failed model load or decode leaves no answer model to serve with: report it and
             // let the main thread end the process, instead of dying inside this thread.

@@ -2,6 +2,7 @@
 
 #include "llamaruntime.h"
 #include "modelfile.h"
+#include "texttokens.h"
 
 #include <arg.h>
 #include <log.h>
@@ -70,7 +71,9 @@ void tokenize_chunks(
     for (ChunkRecord &record : records) {
         if (!needs_embedding(record, n_embd))
             continue;
-        std::vector<llama_token> tokens = common_tokenize(ctx, record.text, true, false);
+        // Only the first `limit` tokens are encoded: the rest of a long text is not tokenized.
+        std::vector<llama_token> tokens
+            = tokenize_in_pieces(vocab, record.text, true, false, limit);
         if (eos >= 0 && (tokens.empty() || tokens.back() != eos))
             tokens.push_back(eos);
         if (tokens.size() > limit) {
@@ -313,8 +316,10 @@ std::vector<float> Retrieval::embed_text(const std::string &text)
     if (!isLoaded())
         return {};
     std::vector<float> result(size_t(n_embd), 0.0f);
-    std::vector<llama_token> tokens = common_tokenize(ctx, text, true, false);
-    fit_tokens(tokens, text_token_limit(ctx), llama_model_get_vocab(model));
+    const size_t limit = text_token_limit(ctx);
+    const llama_vocab *vocab = llama_model_get_vocab(model);
+    std::vector<llama_token> tokens = tokenize_in_pieces(vocab, text, true, false, limit);
+    fit_tokens(tokens, limit, vocab);
 
     llama_batch batch = llama_batch_init(int(llama_n_batch(ctx)), 0, 1);
     batch_add_tokens(batch, tokens, 0);

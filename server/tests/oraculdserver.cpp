@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QThread>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 OraculdServer::OraculdServer()
 {
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -50,6 +54,18 @@ bool OraculdServer::start(const QStringList &arguments, const QString &folderOve
             return false;
     }
     return false;
+}
+
+void OraculdServer::setDescriptorLimit(int limit)
+{
+#ifdef Q_OS_UNIX
+    process.setChildProcessModifier([limit] {
+        const rlimit descriptors { rlim_t(limit), rlim_t(limit) };
+        ::setrlimit(RLIMIT_NOFILE, &descriptors);
+    });
+#else
+    Q_UNUSED(limit);
+#endif
 }
 
 QString OraculdServer::socketPath() const

@@ -27,6 +27,9 @@ public:
     // models on a busy machine.
     void setStartTimeout(int milliseconds) { startTimeoutMs = milliseconds; }
 
+    // The most descriptors the server may hold open (its RLIMIT_NOFILE), for the next start.
+    void setDescriptorLimit(int limit);
+
     // Waits for the process to end by itself.
     bool waitForExit(int timeoutMs = 30000);
     int exitCode() const;

@@ -1,10 +1,15 @@
 #include "llamabackend.h"
 #include "llmengine.h"
+#include "texttokens.h"
+
+#include <common.h>
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
+#include <memory>
 #include <numeric>
 #include <stdexcept>
 
@@ -44,6 +49,8 @@ private slots:
     void choosesHowPromptsAreFormatted();
     void keepsHistoryAcrossRequests();
     void endlessModelStopsAtTheContextSize();
+    void tokenizesLongRunsInPieces_data();
+    void tokenizesLongRunsInPieces();
 };
 
 void tst_LlamaBackend::fitTokenHistory_data()
@@ -237,6 +244,79 @@ void tst_LlamaBackend::endlessModelStopsAtTheContextSize()
     pieces = 0;
     engine.generate(question, true, [&pieces](const std::string &) { ++pieces; });
     QCOMPARE(pieces, n);
+}
+
+void tst_LlamaBackend::tokenizesLongRunsInPieces_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("parseSpecial");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("maxTokens"); // 0: no limit
+
+    const QByteArray run = QByteArray(5000, 'a');
+    QTest::newRow("words: as the library tokenizes them")
+        << "answer.gguf" << QByteArray("<|im_start|>user\nHello there, how are you?<|im_end|>\n")
+        << true << false << 0;
+    QTest::newRow("a run shorter than two pieces: whole") << "answer.gguf"
+        << QByteArray(2 * TokenizeRunBytes - 11, 'b') + "<|im_end|>\n" << true << false << 0;
+    QTest::newRow("special tokens against a long run stay whole")
+        << "answer.gguf" << "<|im_start|>" + run + "<|im_end|>\n<|im_start|>assistant\n" << true
+        << true << 0;
+    QTest::newRow("multi-byte characters are not cut")
+        << "answer.gguf" << QString(3000, QChar(0x00e9)).toUtf8() + " end" << true << true << 0;
+    QTest::newRow("words and a run, encoder vocabulary")
+        << "retrieval.gguf" << "summary of " + run + " and more words" << false << true << 0;
+    QTest::newRow("only the first tokens wanted")
+        << "retrieval.gguf" << QByteArray(200000, 'x') << false << true << 512;
+}
+
+void tst_LlamaBackend::tokenizesLongRunsInPieces()
+{
+    QFETCH(QString, model);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, parseSpecial);
+    QFETCH(bool, cut);
+    QFETCH(int, maxTokens);
+
+    llama_model_params params = llama_model_default_params();
+    params.vocab_only = true;
+    std::unique_ptr<llama_model, decltype(&llama_model_free)> loaded(
+        llama_model_load_from_file(qPrintable(modelPath(qPrintable(model))), params),
+        llama_model_free);
+    QVERIFY(loaded);
+    const llama_vocab *vocab = llama_model_get_vocab(loaded.get());
+
+    const std::string input = text.toStdString();
+    const std::vector<llama_token> whole = common_tokenize(vocab, input, true, parseSpecial);
+    const std::vector<llama_token> pieces = tokenize_in_pieces(
+        vocab, input, true, parseSpecial, maxTokens > 0 ? size_t(maxTokens) : SIZE_MAX);
+
+    QCOMPARE(pieces.front(), whole.front());
+    QCOMPARE(pieces.back(), whole.back());
+    if (maxTokens > 0) {
+        QVERIFY(pieces.size() >= size_t(maxTokens));
+        QVERIFY(pieces.size() <= size_t(maxTokens) + TokenizeRunBytes + 1);
+        return;
+    }
+    if (!cut) {
+        QCOMPARE(pieces, whole);
+        return;
+    }
+    // The same text apart from the spaces a seam may add, and the same special tokens.
+    const auto withoutSpaces = [vocab](const std::vector<llama_token> &tokens) {
+        QByteArray bytes = QByteArray::fromStdString(common_detokenize(vocab, tokens, true));
+        bytes.replace(' ', "");
+        return bytes;
+    };
+    QCOMPARE(withoutSpaces(pieces), withoutSpaces(whole));
+    const auto specials = [vocab](const std::vector<llama_token> &tokens) {
+        std::vector<llama_token> found;
+        std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(found),
+            [vocab](llama_token token) { return llama_vocab_is_control(vocab, token); });
+        return found;
+    };
+    QCOMPARE(specials(pieces), specials(whole));
 }
 
 QTEST_GUILESS_MAIN(tst_LlamaBackend)

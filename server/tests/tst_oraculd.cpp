@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,10 +90,12 @@ private slots:
     void deliversEveryMessageOnceAndInOrder_data();
     void deliversEveryMessageOnceAndInOrder();
     void survivesRandomBytesOnAConnection();
+    void handlesWhatAClosedConnectionSent();
 
     void startsFromItsCommandLine_data();
     void startsFromItsCommandLine();
     void reportsASocketItCannotListenOn();
+    void listensAgainAfterRunningOutOfDescriptors();
     void keepsItsAnswerModelWhenAnotherCannotBeLoaded_data();
     void keepsItsAnswerModelWhenAnotherCannotBeLoaded();
     void keepsItsAnswerModelWhenItsFileIsGone();
@@ -222,6 +225,8 @@ void tst_Oraculd::answersNothingToWhatItCannotHandle_data()
     QTest::newRow("type not a string") << QByteArray(R"({"type":2,"index":1})") << false;
     QTest::newRow("array") << QByteArray(R"([{"type":"delete","index":1}])") << true;
     QTest::newRow("garbage") << QByteArray("hello, server") << true;
+    QTest::newRow("top-level string holding a brace") << QByteArray(R"("{")") << true;
+    QTest::newRow("top-level string holding braces both ways") << QByteArray(R"("a}b{c")") << true;
     QTest::newRow("invalid UTF-8 in a string")
         << QByteArray("{\"type\":\"delete\",\"doc\":\"\xff\xc3\",\"index\":5}") << true;
     QTest::newRow("number out of range")
@@ -319,6 +324,40 @@ void tst_Oraculd::survivesRandomBytesOnAConnection()
     QVERIFY(fresh.connectTo(server->socketPath()));
     fresh.send(deleteRequest(77));
     QCOMPARE(fresh.nextReply(), delack(77));
+}
+
+void tst_Oraculd::handlesWhatAClosedConnectionSent()
+{
+    const QStringList docs { "file:///docs/gone-1.pdf", "file:///docs/gone-2.pdf",
+        "file:///docs/gone-3.pdf" };
+    QByteArray batches;
+    for (const QString &doc : docs) {
+        batches += QJsonDocument(QJsonObject { { "type", "chunks" },
+                                     { "chunks",
+                                         QJsonArray { chunkOf(doc,
+                                             "Volcanoes erupted near the glacier lagoon.") } } })
+                       .toJson(QJsonDocument::Compact);
+    }
+    // Written and closed at once, and taken by the worker while no connection is there to be
+    // answered on: the server logs each message it takes.
+    const qsizetype taken = server->errorOutput().count(QLatin1String("Processing"));
+    client->send(batches);
+    client->socket().disconnectFromServer();
+    client.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server->errorOutput().count(QLatin1String("Processing")) >= taken + 3, 60000);
+
+    OraculdClient next;
+    QVERIFY(next.connectTo(server->socketPath()));
+    next.send(R"({"type":"query","query":"Which volcanoes erupted near the glacier lagoon?"})");
+    const QByteArray refs = next.collectAnswer().refs;
+    for (const QString &doc : docs)
+        QVERIFY2(refs.contains(doc.toUtf8()), refs.constData());
+
+    for (const QString &doc : docs) {
+        next.send(QJsonObject { { "type", "delete" }, { "doc", doc }, { "index", 1 } });
+        QCOMPARE(next.nextReply(), delack(1));
+    }
 }
 
 void tst_Oraculd::startsFromItsCommandLine_data()
@@ -425,6 +464,38 @@ void tst_Oraculd::reportsASocketItCannotListenOn()
     QCOMPARE(other.exitStatus(), QProcess::NormalExit);
     QCOMPARE(other.exitCode(), 255);
     QVERIFY(other.errorOutput().contains("Failed to listen on socket: MySocket"));
+}
+
+void tst_Oraculd::listensAgainAfterRunningOutOfDescriptors()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("sets a descriptor limit with setrlimit");
+#else
+    QTemporaryDir folder;
+    OraculdServer limited;
+    limited.setDescriptorLimit(64);
+    QVERIFY2(limited.start({ "-ma", OraculdServer::model("answer.gguf"), "-mr",
+                 OraculdServer::model("retrieval.gguf") },
+                 folder.path()),
+        qPrintable(limited.errorOutput()));
+
+    // Each connection holds a descriptor of the server: well before 200 of them, one is refused.
+    std::vector<std::unique_ptr<OraculdClient>> clients;
+    bool refused = false;
+    while (!refused && clients.size() < 200) {
+        clients.push_back(std::make_unique<OraculdClient>());
+        refused = !clients.back()->connectTo(limited.socketPath(), 5000);
+    }
+    QVERIFY(refused);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        limited.errorOutput().contains("Stopped listening on socket MySocket"), 30000);
+
+    clients.clear();
+    OraculdClient later;
+    QVERIFY2(later.connectTo(limited.socketPath()), qPrintable(limited.errorOutput()));
+    later.send(Sentinel);
+    QCOMPARE(later.nextReply(), delack(424242));
+#endif
 }
 
 void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded_data()

@@ -1,5 +1,6 @@
 #include "orchestratorcore.h"
 
+#include "llamabackend.h"
 #include "llmbackend.h"
 #include "llmengine.h"
 #include "retrieval.h"
@@ -133,6 +134,10 @@ private slots:
     void chunksTheModelFailsOnTakeNoPartInRetrieval();
     void classifierSeesTheStore_data();
     void classifierSeesTheStore();
+    void answerModelSamplesWithMinPAndTemperature_data();
+    void answerModelSamplesWithMinPAndTemperature();
+    void anIntentNeedsAnExampleScoringAtLeastTheMinimum_data();
+    void anIntentNeedsAnExampleScoringAtLeastTheMinimum();
 
     void promptCarriesTheSkillsInstructionAndContext_data();
     void promptCarriesTheSkillsInstructionAndContext();
@@ -587,6 +592,86 @@ void tst_OrchestratorCore::classifierSeesTheStore()
     QCOMPARE(core->intentClassifier.classify(question.toStdString()), skill);
     // A query without a connection still runs through, and sends nothing.
     core->handleQuery(QJsonObject { { "type", "query" }, { "query", question } }, nullptr);
+}
+
+void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature_data()
+{
+    QTest::addColumn<bool>("changeModel");
+
+    QTest::newRow("model of the command line") << false;
+    QTest::newRow("model chosen later") << true;
+}
+
+void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature()
+{
+    QFETCH(bool, changeModel);
+
+    // A core of its own: the shared one may have its answer model replaced by a recorder.
+    const QByteArray retrieval = model("retrieval.gguf").toLocal8Bit();
+    const QByteArray answer = model("answer.gguf").toLocal8Bit();
+    OrchestratorCore own(retrieval.constData(), answer.constData());
+    if (changeModel) {
+        own.handleMessage(
+            QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer-utf8.gguf") } },
+            nullptr);
+        QCOMPARE(QString::fromStdString(own.answerModelFile), model("answer-utf8.gguf"));
+    }
+    auto *backend = dynamic_cast<LlamaBackend *>(own.engine->backendInUse());
+    QVERIFY(backend && backend->samplerChain());
+
+    // Min-p 0.05 keeps the candidates whose probability is at least 0.05 of the best one's,
+    // that is a logit at most ln(20) below the best; temperature 0.7 then divides the logits.
+    const float edge = std::log(0.05f);
+    std::vector<llama_token_data> data { { 0, 1.0f, 0.0f }, { 1, 1.0f + edge + 0.01f, 0.0f },
+        { 2, 1.0f + edge - 0.01f, 0.0f }, { 3, -5.0f, 0.0f } };
+    llama_token_data_array candidates { data.data(), data.size(), -1, false };
+    llama_sampler_apply(backend->samplerChain(), &candidates);
+
+    QMap<llama_token, float> kept;
+    for (size_t i = 0; i < candidates.size; ++i)
+        kept.insert(candidates.data[i].id, candidates.data[i].logit);
+    QCOMPARE(kept.keys(), QList<llama_token>({ 0, 1 }));
+    QVERIFY(qAbs(kept.value(0) - 1.0f / 0.7f) < 1e-4f);
+    QVERIFY(qAbs(kept.value(1) - (1.0f + edge + 0.01f) / 0.7f) < 1e-4f);
+}
+
+void tst_OrchestratorCore::anIntentNeedsAnExampleScoringAtLeastTheMinimum_data()
+{
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<QByteArray>("instruction");
+
+    QTest::addColumn<int>("skill");
+
+    // Best example scores just above and just below the minimum 0.4: 0.4015, 0.3988, 0.4027,
+    // 0.3995.
+    QTest::newRow("summary above") << "brief lagoon sheep" << QByteArray(SummarizeInstruction)
+                                   << int(Summarize);
+    QTest::newRow("summary below") << "brief fishing return" << QByteArray(ChatInstruction)
+                                   << int(Summarize);
+    QTest::newRow("translation above") << "English evening return"
+                                       << QByteArray(TranslateInstruction) << int(Translate);
+    QTest::newRow("translation below") << "English harbour volcanoes"
+                                       << QByteArray(ChatInstruction) << int(Translate);
+}
+
+void tst_OrchestratorCore::anIntentNeedsAnExampleScoringAtLeastTheMinimum()
+{
+    QFETCH(QString, question);
+    QFETCH(QByteArray, instruction);
+    QFETCH(int, skill);
+
+    // The fixture: the best score is the skill's, between 0.395 and 0.405, with no chunk to
+    // outscore it.
+    const std::string text = question.toStdString();
+    for (const auto &[minimum, expected] :
+        { std::pair { 0.395f, skill }, std::pair { 0.405f, int(GeneralChat) } }) {
+        EmbeddingIntentClassifier reference(minimum);
+        reference.initialize(core->retrieval.get(), &core->chunks);
+        QCOMPARE(reference.classify(text), expected);
+    }
+
+    recordPrompts(4096);
+    QCOMPARE(ask(question).first, expectedSystem(instruction, {}));
 }
 
 void tst_OrchestratorCore::recordPrompts(int contextTokens)
