@@ -134,9 +134,12 @@ ModelVerdict startModelCheckInChildProcess(
     const bool started = check->waitForStarted(timeoutMs);
     QDeadlineTimer deadline(timeoutMs);
     return [check, started, role, timeoutMs, deadline]() -> std::string {
-        if (!started)
-            return "could not be tried in a separate process: "
-                + check->errorString().toStdString();
+        if (!started) {
+            const std::string error = check->errorString().toStdString();
+            check->kill();
+            check->waitForFinished(-1);
+            return "could not be tried in a separate process: " + error;
+        }
         if (!check->waitForFinished(int(qMax<qint64>(1, deadline.remainingTime())))) {
             check->kill();
             check->waitForFinished(-1);

@@ -102,7 +102,7 @@ ModelFile::~ModelFile()
 bool ModelFile::Identity::operator==(const Identity &other) const
 {
     return device == other.device && inode == other.inode && size == other.size
-        && changeSeconds == other.changeSeconds && changeNanoseconds == other.changeNanoseconds;
+        && writeSeconds == other.writeSeconds && writeNanoseconds == other.writeNanoseconds;
 }
 
 bool ModelFile::readIdentity(Identity &identity) const
@@ -114,8 +114,10 @@ bool ModelFile::readIdentity(Identity &identity) const
     identity.device = status.st_dev;
     identity.inode = status.st_ino;
     identity.size = status.st_size;
-    identity.changeSeconds = status.st_ctim.tv_sec;
-    identity.changeNanoseconds = status.st_ctim.tv_nsec;
+    // The time of the last write, not of the last change: a file moved over this one's path
+    // unlinks it, which changes its ctime but not a byte of it.
+    identity.writeSeconds = status.st_mtim.tv_sec;
+    identity.writeNanoseconds = status.st_mtim.tv_nsec;
     return true;
 #else
     (void)identity;
@@ -130,7 +132,7 @@ std::string ModelFile::changeProblem() const
     if (!openProblem.empty())
         return openProblem;
     if (!readIdentity(now) || !(now == opened))
-        return "was changed while it was being checked";
+        return "was written to while it was being checked";
 #endif
     return {};
 }

@@ -33,8 +33,8 @@ public:
     // Where this process and its children reach the open file; the given path where the
     // platform has no such name.
     const std::string &openPath() const { return descriptorPath; }
-    // Why the file is no longer the one that was opened (device, inode, size or time of change
-    // differ: it was written to), empty when it is the same.
+    // Why the open file is no longer as it was opened (device, inode, size or time of the last
+    // write differ: it was written to), empty when it is the same.
     std::string changeProblem() const;
 
 private:
@@ -43,8 +43,8 @@ private:
         unsigned long long device = 0;
         unsigned long long inode = 0;
         long long size = 0;
-        long long changeSeconds = 0;
-        long long changeNanoseconds = 0;
+        long long writeSeconds = 0;
+        long long writeNanoseconds = 0;
         bool operator==(const Identity &other) const;
     };
     bool readIdentity(Identity &identity) const;
