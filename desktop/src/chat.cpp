@@ -643,8 +643,10 @@ void Chat::dispatch(const QJsonDocument &doc, bool fromLocal)
         handleAck(doc);
     else if (type == QLatin1String("DELACK"))
         onDeleteAcknowledged();
-    else if (type == QLatin1String("READYACK"))
+    else if (type == QLatin1String("READYACK")) {
+        qDebug() << "Models loaded in the oraculd server";
         onModelReply(object);
+    }
 }
 
 void Chat::handleAnswer(const QJsonDocument &jsonDoc)
