@@ -82,7 +82,11 @@ Chat::Chat(QObject *parent)
             dispatch(doc, true);
     });
     connect(m_llmClient, &LLMClient::serverEnded, this, &Chat::onServerEnded);
-    connect(m_llmClient, &LLMClient::serverConnected, this, [this] { sendWaiting(true); });
+    connect(m_llmClient, &LLMClient::serverConnected, this, [this] {
+        onServerConnected();
+        sendWaiting(true);
+    });
+    connect(m_llmClient, &LLMClient::modelRefusedAtStart, this, &Chat::onModelRefusedAtStart);
     m_modelDownloader = new FileDownloader(this);
     connect(m_modelDownloader, &FileDownloader::downloadCompleted, this,
         &Chat::onModelDownloadCompleted);
@@ -280,8 +284,7 @@ void Chat::setAnswerLlm(const QString &llm)
     const QString path = modelPath(accepted);
     if (!accepted.isEmpty() && QFileInfo::exists(path)) {
         m_llmClient->setAnswerModelPath(path);
-        m_llmClient->sendLocal({ { QStringLiteral("type"), QStringLiteral("ansmodel") },
-            { QStringLiteral("ansmodel"), path } });
+        sendModelChange(true, accepted, path);
         startServerWhenModelsChosen();
     } else {
         m_llmClient->setAnswerModelPath(QString());
@@ -299,8 +302,7 @@ void Chat::setRetrieveLlm(const QString &llm)
     const QString path = modelPath(accepted);
     if (!accepted.isEmpty() && QFileInfo::exists(path)) {
         m_llmClient->setRetrievalModelPath(path);
-        m_llmClient->sendLocal({ { QStringLiteral("type"), QStringLiteral("retmodel") },
-            { QStringLiteral("retmodel"), path } });
+        sendModelChange(false, accepted, path);
     } else {
         m_llmClient->setRetrievalModelPath(QString());
     }
@@ -315,6 +317,77 @@ void Chat::setRetrieveLlm(const QString &llm)
     if (!m_retrieveLlm.isEmpty() && QFileInfo::exists(path))
         startServerWhenModelsChosen();
     emit retrieveLlmChanged(llm);
+}
+
+void Chat::sendModelChange(bool answerModel, const QString &name, const QString &path)
+{
+    // Dropped when no server is connected: the next start takes the path instead.
+    if (!m_llmClient->isServerConnected())
+        return;
+    const QString role = answerModel ? QStringLiteral("ansmodel") : QStringLiteral("retmodel");
+    m_llmClient->sendLocal({ { QStringLiteral("type"), role }, { role, path } });
+    (answerModel ? m_sentAnswerLlms : m_sentRetrieveLlms).append(name);
+}
+
+void Chat::onServerConnected()
+{
+    // A run starts with the chosen models, or without one it refused at its start.
+    m_runningAnswerLlm = m_answerLlm;
+    m_runningRetrieveLlm = m_retrieveLlm;
+    m_sentAnswerLlms.clear();
+    m_sentRetrieveLlms.clear();
+}
+
+void Chat::onModelReply(const QJsonObject &reply)
+{
+    for (const bool answerModel : { false, true }) {
+        const QString role = answerModel ? QStringLiteral("ansmodel") : QStringLiteral("retmodel");
+        const bool loaded
+            = reply.value(QStringLiteral("loaded")).toString().split(QLatin1Char(',')).contains(role);
+        const bool refused = reply.value(QStringLiteral("refused"))
+                                 .toString()
+                                 .split(QLatin1Char(','))
+                                 .contains(role);
+        QStringList &sent = answerModel ? m_sentAnswerLlms : m_sentRetrieveLlms;
+        if ((!loaded && !refused) || sent.isEmpty())
+            continue;
+        const QString name = sent.takeFirst();
+        QString &running = answerModel ? m_runningAnswerLlm : m_runningRetrieveLlm;
+        if (loaded) {
+            running = name;
+            continue;
+        }
+        emit modelRefused(name, reply.value(QStringLiteral("reason")).toString());
+        // A choice made since is the user's, and has its own reply coming.
+        if ((answerModel ? m_answerLlm : m_retrieveLlm) == name)
+            restoreChoice(answerModel, running);
+    }
+}
+
+void Chat::onModelRefusedAtStart(bool answerModel, const QString &reason)
+{
+    const QString name = QFileInfo(m_llmClient->runModelPath(answerModel)).completeBaseName();
+    emit modelRefused(name, reason);
+    // No model of that kind has worked in this run: none is chosen, so that the next start does
+    // not meet the same refusal.
+    if ((answerModel ? m_answerLlm : m_retrieveLlm) == name)
+        restoreChoice(answerModel, QString());
+}
+
+void Chat::restoreChoice(bool answerModel, const QString &name)
+{
+    const QString path = name.isEmpty() ? QString() : modelPath(name);
+    if (answerModel) {
+        m_answerLlm = name;
+        saveSetting(AnsLlmKey, name);
+        m_llmClient->setAnswerModelPath(path);
+        emit answerLlmChanged(name);
+    } else {
+        m_retrieveLlm = name;
+        saveSetting(RetLlmKey, name);
+        m_llmClient->setRetrievalModelPath(path);
+        emit retrieveLlmChanged(name);
+    }
 }
 
 void Chat::setOraculdDir(const QString &dir)
@@ -483,6 +556,10 @@ void Chat::onServerEnded()
 
 void Chat::onBackEndGone(bool local)
 {
+    if (local) {
+        m_sentAnswerLlms.clear();
+        m_sentRetrieveLlms.clear();
+    }
     (local ? m_waitingLocal : m_waitingOnline).clear();
     if (local == m_localAI)
         failPendingAnswer(local ? ServerEndedText : OnlineEndedText);
@@ -564,8 +641,10 @@ void Chat::dispatch(const QJsonDocument &doc, bool fromLocal)
         handleAck(doc);
     else if (type == QLatin1String("DELACK"))
         onDeleteAcknowledged();
-    else if (type == QLatin1String("READYACK"))
+    else if (type == QLatin1String("READYACK")) {
         qDebug() << "Models loaded in the oraculd server";
+        onModelReply(object);
+    }
 }
 
 void Chat::handleAnswer(const QJsonDocument &jsonDoc)

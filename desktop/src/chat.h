@@ -87,6 +87,9 @@ signals:
     void retrieveLlmChanged(QString llm);
     void oraculdDirChanged(QString dir);
     void llmsUpdated();
+    // The server refused the model `name` for `reason`; the choice is back on the model the
+    // server still runs (none after a refusal at its start).
+    void modelRefused(QString name, QString reason);
 
 private slots:
     void onOnlineStatusChanged();
@@ -116,6 +119,13 @@ private:
     // still stored.
     void dropUnlistedChoices();
     void startServerWhenModelsChosen();
+    // Sends a model change to the running server, remembered until its READYACK tells.
+    void sendModelChange(bool answerModel, const QString &name, const QString &path);
+    void onServerConnected();
+    void onModelReply(const QJsonObject &reply);
+    void onModelRefusedAtStart(bool answerModel, const QString &reason);
+    // Makes `name` the choice again without telling the server, which runs it already.
+    void restoreChoice(bool answerModel, const QString &name);
 
     bool backEndOpen(bool local) const;
     bool backEndComing(bool local) const;
@@ -149,6 +159,12 @@ private:
     // Messages for a back end that is on its way, sent in order once it is there.
     QList<QJsonObject> m_waitingLocal;
     QList<QJsonObject> m_waitingOnline;
+    // What the connected server runs, and the model changes sent to it that it has not
+    // answered yet, oldest first.
+    QString m_runningAnswerLlm;
+    QString m_runningRetrieveLlm;
+    QStringList m_sentAnswerLlms;
+    QStringList m_sentRetrieveLlms;
 };
 
 #endif // CHAT_H

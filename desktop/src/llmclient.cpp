@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cstdio>
+
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
@@ -28,6 +30,9 @@ constexpr int RetryMs = 500;
 constexpr int KillDelayMs = 3000;
 constexpr int TerminateWaitMs = 3000;
 constexpr int KillWaitMs = 30000;
+// The line the server writes on standard error for a model of its command line that it refuses:
+// the prefix, "ansmodel" or "retmodel", ": " and the reason.
+const QByteArray RefusalLinePrefix = QByteArrayLiteral("Model refused: ");
 } // namespace
 
 LLMClient::LLMClient(QObject *parent)
@@ -51,7 +56,10 @@ LLMClient::LLMClient(QObject *parent)
         env.insert(QStringLiteral("PATH"), path);
         serverProcess->setProcessEnvironment(env);
     }
-    serverProcess->setProcessChannelMode(QProcess::ForwardedChannels);
+    // Standard output goes to ours as it is; standard error is read, and passed on as well.
+    serverProcess->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    serverProcess->setReadChannel(QProcess::StandardError);
+    connect(serverProcess, &QProcess::readyReadStandardError, this, &LLMClient::readErrorOutput);
 #ifdef Q_OS_LINUX
     // A desktop program that dies without quitting must not leave its server holding the socket.
     serverProcess->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -73,6 +81,9 @@ LLMClient::LLMClient(QObject *parent)
 
     connect(localSocket, &QLocalSocket::connected, this, [this] {
         qDebug() << "Client connected to server.";
+        // What the server said about its models while it started comes first.
+        while (serverProcess->waitForReadyRead(0)) { }
+        readErrorOutput();
         *m_splitter = JsonStreamSplitter();
         emit serverConnected();
     });
@@ -206,6 +217,39 @@ bool LLMClient::lastRunHadBothModels() const
     return arguments.contains(QStringLiteral("-ma")) && arguments.contains(QStringLiteral("-mr"));
 }
 
+QString LLMClient::runModelPath(bool answerModel) const
+{
+    const QStringList arguments = serverProcess->arguments();
+    const int option = arguments.indexOf(answerModel ? QStringLiteral("-ma") : QStringLiteral("-mr"));
+    return option >= 0 ? arguments.value(option + 1) : QString();
+}
+
+void LLMClient::readErrorOutput()
+{
+    const QByteArray bytes = serverProcess->readAllStandardError();
+    if (!bytes.isEmpty()) {
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        std::fflush(stderr);
+    }
+    m_errorLine += bytes;
+    qsizetype end;
+    while ((end = m_errorLine.indexOf('\n')) >= 0) {
+        const QByteArray line = m_errorLine.left(end);
+        m_errorLine.remove(0, end + 1);
+        const qsizetype start = line.indexOf(RefusalLinePrefix);
+        if (start < 0)
+            continue;
+        const QByteArray rest = line.mid(start + RefusalLinePrefix.size());
+        const qsizetype colon = rest.indexOf(": ");
+        const QByteArray role = rest.left(colon);
+        if (colon > 0 && (role == "ansmodel" || role == "retmodel"))
+            emit modelRefusedAtStart(role == "ansmodel", QString::fromUtf8(rest.mid(colon + 2)));
+    }
+    // A line that never ends is not one of the server's.
+    if (m_errorLine.size() > 65536)
+        m_errorLine.clear();
+}
+
 QString LLMClient::serverProgramPath()
 {
     QString name = ServerName;
@@ -260,6 +304,9 @@ void LLMClient::onProcessStateChanged(QProcess::ProcessState state)
         connectToServer();
         break;
     case QProcess::NotRunning: {
+        // The server's last words, a refusal among them, before its end is told.
+        readErrorOutput();
+        m_errorLine.clear();
         m_retryTimer->stop();
         m_killTimer->stop();
         // Replies the server wrote before it ended are delivered before its end is told.

@@ -60,6 +60,8 @@ public:
     // Whether the last server run was started with both an answer and a retrieval model; one
     // without them prints its usage and ends.
     bool lastRunHadBothModels() const;
+    // The model file the last server run was started with, empty when none.
+    QString runModelPath(bool answerModel) const;
 
 signals:
     // One complete JSON message of the local socket per emission, in arrival order.
@@ -68,6 +70,10 @@ signals:
     void serverEnded();
     // The local socket connected: the server has loaded its models and listens.
     void serverConnected();
+    // The server refused a model file of its command line, for `reason`; a refused answer model
+    // ends it, without a retrieval model it serves on. Told before serverConnected and
+    // serverEnded of that run.
+    void modelRefusedAtStart(bool answerModel, QString reason);
 
 private:
     static QString serverProgramPath();
@@ -75,6 +81,8 @@ private:
     void scheduleConnect();
     void onReadyRead();
     void onProcessStateChanged(QProcess::ProcessState state);
+    // Passes the server's standard error on to ours, and finds the lines meant for this client.
+    void readErrorOutput();
 
     QProcess *serverProcess;
     QLocalSocket *localSocket;
@@ -84,6 +92,7 @@ private:
     QTimer *m_retryTimer;
     QTimer *m_killTimer;
     std::unique_ptr<JsonStreamSplitter> m_splitter;
+    QByteArray m_errorLine;
     bool m_local = false;
     bool m_stopping = false;
     bool m_restartPending = false;

@@ -61,6 +61,26 @@ std::string applyJinjaTemplate(
     return common_chat_templates_apply(templates, inputs).prompt;
 }
 
+// Why the model cannot generate text, empty when it can. An embedding model (attention that is
+// not causal, or its output pooled into one vector per text) runs, but its "next token" is noise.
+std::string generationProblem(const llama_model *model, llama_context *context)
+{
+    char architecture[128] = {};
+    if (llama_model_meta_val_str(model, "general.architecture", architecture, sizeof architecture)
+        > 0) {
+        char causal[16] = {};
+        const std::string key = std::string(architecture) + ".attention.causal";
+        if (llama_model_meta_val_str(model, key.c_str(), causal, sizeof causal) > 0
+            && std::string(causal) == "false")
+            return "it is an embedding model (its attention is not causal), so it cannot "
+                   "generate text";
+    }
+    if (llama_pooling_type(context) != LLAMA_POOLING_TYPE_NONE)
+        return "it is an embedding model (it pools its output into one vector per text), so it "
+               "cannot generate text";
+    return {};
+}
+
 const std::vector<ChatTurn> &probeMessages()
 {
     static const std::vector<ChatTurn> probe { { "system", "You are helpful." },
@@ -143,6 +163,11 @@ void LlamaBackend::loadModel(const std::string &path, float minP, float temperat
     context = llama_init_from_model(model, contextParams);
     if (!context)
         throw std::runtime_error("LlamaBackend::loadModel: llama_init_from_model() failed");
+    const std::string unfit = generationProblem(model, context);
+    if (!unfit.empty()) {
+        releaseHandles();
+        throw std::runtime_error("LlamaBackend::loadModel: " + unfit);
+    }
 
     llama_sampler_chain_params chainParams = llama_sampler_chain_default_params();
     chainParams.no_perf = true;

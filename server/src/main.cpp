@@ -20,6 +20,14 @@ namespace {
 
 const char SocketName[] = "MySocket";
 
+// The model check's time limit; tests set a shorter one through the environment.
+int modelCheckTimeoutMs()
+{
+    bool ok = false;
+    const int limit = qEnvironmentVariableIntValue("ORACULD_MODEL_CHECK_TIMEOUT_MS", &ok);
+    return ok && limit > 0 ? limit : ModelCheckTimeoutMs;
+}
+
 void onReadyRead(QLocalSocket *connection, JsonStreamSplitter &splitter, MessageWorker &worker)
 {
     // One read may hold several messages or part of one: the worker gets each whole message.
@@ -73,9 +81,10 @@ int main(int argc, char *argv[])
     std::unique_ptr<OrchestratorCore> core;
     try {
         const std::string program = QCoreApplication::applicationFilePath().toStdString();
-        core = std::make_unique<OrchestratorCore>(
-            retrievalPath, answerPath, [program](const std::string &path, ModelRole role) {
-                return startModelCheckInChildProcess(program, path, role);
+        const int checkTimeoutMs = modelCheckTimeoutMs();
+        core = std::make_unique<OrchestratorCore>(retrievalPath, answerPath,
+            [program, checkTimeoutMs](const std::string &path, ModelRole role) {
+                return startModelCheckInChildProcess(program, path, role, checkTimeoutMs);
             });
     } catch (const std::exception &error) {
         qCritical("%s", error.what());

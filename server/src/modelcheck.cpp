@@ -10,6 +10,12 @@
 #include <QString>
 #include <QStringList>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -113,13 +119,27 @@ ModelVerdict startModelCheckInChildProcess(
     check->setArguments(
         { QLatin1String(CheckOption), QString::fromStdString(path), QLatin1String(RoleOption),
             QLatin1String(role == AnswerModel ? AnswerRoleName : RetrievalRoleName) });
+#ifdef Q_OS_LINUX
+    // A check ends with the server, also one that hangs; the signal is tied to the thread that
+    // starts the child, which lives as long as the server does. A server that ended before the
+    // signal was armed has no check to wait for.
+    const pid_t server = ::getpid();
+    check->setChildProcessModifier([server] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != server)
+            ::_exit(1);
+    });
+#endif
     check->start();
     const bool started = check->waitForStarted(timeoutMs);
     QDeadlineTimer deadline(timeoutMs);
     return [check, started, role, timeoutMs, deadline]() -> std::string {
-        if (!started)
-            return "could not be tried in a separate process: "
-                + check->errorString().toStdString();
+        if (!started) {
+            const std::string error = check->errorString().toStdString();
+            check->kill();
+            check->waitForFinished(-1);
+            return "could not be tried in a separate process: " + error;
+        }
         if (!check->waitForFinished(int(qMax<qint64>(1, deadline.remainingTime())))) {
             check->kill();
             check->waitForFinished(-1);

@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QStringList>
 
 #include <climits>
 #include <cmath>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr float MinIntentScore = 0.4f;
 constexpr size_t DocumentTextBytes = 600;
+const char RefusalLinePrefix[] = "Model refused: ";
 
 // A JSON number as an int, or 0 when it is not a whole number within the int range.
 int wholeInt(const QJsonValue &value)
@@ -51,38 +53,62 @@ OrchestratorCore::OrchestratorCore(
 {
     // The answer model is tried in its own process while the retrieval model is tried and
     // loaded, so start-up waits for the longer of the two trials only.
-    const ModelVerdict answerProblem = startModelTrial(answerModelPath, AnswerModel);
+    const auto answerFile = std::make_shared<ModelFile>(answerModelPath);
+    const ModelVerdict answerProblem = startModelTrial(*answerFile, AnswerModel);
     // The retrieval engine comes first: building it initialises llama.cpp for the answer model.
     retrieval = makeRetrieval(retrievalModelPath);
     engine = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
     warnIfRetrievalMissing(retrievalModelPath);
     const std::string problem = answerProblem();
-    if (!problem.empty())
+    if (!problem.empty()) {
+        announceRefusal(AnswerModel, problem);
         throw std::runtime_error(
             std::string("Answer model \"") + answerModelPath + "\" " + problem);
-    engine->loadModel(answerModelPath, MinP, Temperature);
-    answerModelFile = answerModelPath;
+    }
+    try {
+        loadAnswerModel(answerFile);
+    } catch (const std::exception &error) {
+        announceRefusal(AnswerModel, error.what());
+        throw;
+    }
     intentClassifier.initialize(retrieval.get(), &chunks);
 }
 
-ModelVerdict OrchestratorCore::startModelTrial(const std::string &path, ModelRole role) const
+void OrchestratorCore::announceRefusal(ModelRole role, const std::string &reason)
+{
+    // A fixed line that the desktop program reads from standard error: the greeting of a
+    // connection says nothing about the models, and a refused answer model ends the server.
+    qWarning("%s%s: %s", RefusalLinePrefix, role == AnswerModel ? "ansmodel" : "retmodel",
+        reason.c_str());
+}
+
+ModelVerdict OrchestratorCore::startModelTrial(const ModelFile &file, ModelRole role) const
 {
     // The cheap checks first: they also keep a FIFO, which would block the trial's first read,
     // away from it.
-    std::string problem = role == AnswerModel ? ggufFileProblem(path) : modelPathProblem(path);
-    if (problem.empty() && modelCheck)
-        return modelCheck(path, role);
+    std::string problem = file.problem();
+    if (problem.empty() && role == AnswerModel)
+        problem = ggufFileProblem(file.openPath());
+    if (problem.empty() && modelCheck) {
+        const ModelVerdict verdict = modelCheck(file.openPath(), role);
+        const ModelFile *checked = &file;
+        return [verdict, checked] {
+            const std::string trialProblem = verdict();
+            return trialProblem.empty() ? checked->changeProblem() : trialProblem;
+        };
+    }
     return [problem] { return problem; };
 }
 
-std::string OrchestratorCore::modelProblem(const std::string &path, ModelRole role) const
+std::string OrchestratorCore::modelProblem(const ModelFile &file, ModelRole role) const
 {
-    return startModelTrial(path, role)();
+    return startModelTrial(file, role)();
 }
 
 std::unique_ptr<Retrieval> OrchestratorCore::makeRetrieval(const std::string &path) const
 {
-    return std::make_unique<Retrieval>(path.c_str(), modelProblem(path, RetrievalModel));
+    const ModelFile file(path);
+    return std::make_unique<Retrieval>(file.openPath().c_str(), modelProblem(file, RetrievalModel));
 }
 
 OrchestratorCore::~OrchestratorCore() = default;
@@ -90,10 +116,12 @@ OrchestratorCore::~OrchestratorCore() = default;
 void OrchestratorCore::warnIfRetrievalMissing(const char *path) const
 {
     // Without a retrieval model questions are still answered, as general chat without sources.
-    if (!retrieval->isLoaded())
-        qWarning("Retrieval model \"%s\" could not be loaded (%s): the server runs without "
-                 "retrieval until another retrieval model is chosen",
-            path, retrieval->loadProblem().c_str());
+    if (retrieval->isLoaded())
+        return;
+    qWarning("Retrieval model \"%s\" could not be loaded (%s): the server runs without "
+             "retrieval until another retrieval model is chosen",
+        path, retrieval->loadProblem().c_str());
+    announceRefusal(RetrievalModel, retrieval->loadProblem());
 }
 
 void OrchestratorCore::handleMessage(const QJsonObject &message, QLocalSocket *connection)
@@ -260,72 +288,107 @@ void OrchestratorCore::removeDocument(const QJsonObject &message)
 
 void OrchestratorCore::reloadModels(const QJsonObject &message, QLocalSocket *connection)
 {
-    if (message.contains(QLatin1String("retmodel")))
-        replaceRetrievalModel(utf8(message.value(QLatin1String("retmodel"))));
-    if (message.contains(QLatin1String("ansmodel")))
-        replaceAnswerModel(utf8(message.value(QLatin1String("ansmodel"))));
-    sendReply(connection, QJsonObject { { QStringLiteral("type"), QStringLiteral("READYACK") } });
+    QStringList loaded;
+    QStringList refused;
+    QStringList reasons;
+    const auto record = [&](const QString &role, const std::string &problem) {
+        if (problem.empty()) {
+            loaded << role;
+            return;
+        }
+        refused << role;
+        reasons << QString::fromStdString(problem);
+    };
+    const QString retrievalRole = QStringLiteral("retmodel");
+    const QString answerRole = QStringLiteral("ansmodel");
+    if (message.contains(retrievalRole))
+        record(retrievalRole, replaceRetrievalModel(utf8(message.value(retrievalRole))));
+    if (message.contains(answerRole))
+        record(answerRole, replaceAnswerModel(utf8(message.value(answerRole))));
+
+    QJsonObject reply { { QStringLiteral("type"), QStringLiteral("READYACK") } };
+    if (!loaded.isEmpty())
+        reply.insert(QStringLiteral("loaded"), loaded.join(QLatin1Char(',')));
+    if (!refused.isEmpty()) {
+        reply.insert(QStringLiteral("refused"), refused.join(QLatin1Char(',')));
+        if (refused.size() > 1) {
+            for (int i = 0; i < refused.size(); ++i)
+                reasons[i] = refused.at(i) + QStringLiteral(": ") + reasons.at(i);
+        }
+        reply.insert(QStringLiteral("reason"), reasons.join(QStringLiteral("; ")));
+    }
+    sendReply(connection, reply);
 }
 
-void OrchestratorCore::replaceRetrievalModel(const std::string &path)
+std::string OrchestratorCore::replaceRetrievalModel(const std::string &path)
 {
-    // Built before the old engine goes. A file that is refused costs the server neither its
-    // retrieval model nor the store embedded with it.
+    // The desktop program has emptied its document list for the new choice: the store follows,
+    // whether or not the new model loads, so that no answer cites an unlisted document.
+    chunks.clear();
+    knownDocs.clear();
+    // Built before the old engine goes. A file that is refused costs the server its retrieval
+    // model no more than it costs its answer model.
     std::unique_ptr<Retrieval> replacement = makeRetrieval(path);
     if (!replacement->isLoaded()) {
         qWarning("Retrieval model \"%s\" could not be loaded (%s): the retrieval model stays as "
                  "it was",
             path.c_str(), replacement->loadProblem().c_str());
-        return;
+        return replacement->loadProblem();
     }
     retrieval.swap(replacement);
     replacement.reset();
-    // Stored embeddings and the intent examples belong to the old model.
-    chunks.clear();
-    knownDocs.clear();
+    // The intent examples belong to the old model.
     intentClassifier.initialize(retrieval.get(), &chunks);
+    return {};
 }
 
-void OrchestratorCore::replaceAnswerModel(const std::string &path)
+std::string OrchestratorCore::replaceAnswerModel(const std::string &path)
 {
     // A file that cannot be used is refused before the old model goes: a bad choice at run
     // time must not cost the server its answer model.
-    const std::string problem = modelProblem(path, AnswerModel);
+    const auto file = std::make_shared<ModelFile>(path);
+    const std::string problem = modelProblem(*file, AnswerModel);
     if (!problem.empty()) {
         qWarning("Answer model \"%s\" %s: the answer model stays as it was", path.c_str(),
             problem.c_str());
-        return;
+        return problem;
     }
     // The old model is released before the new one loads, so two never share the memory.
     engine.reset();
+    std::string failure;
     try {
-        loadAnswerModel(path);
-        return;
+        loadAnswerModel(file);
+        return {};
     } catch (const std::exception &error) {
         qCritical("%s", error.what());
+        failure = std::string("cannot be loaded: ") + error.what();
     }
     // The file looked like a model but llama.cpp refused it: load the previous one again.
     engine.reset();
-    if (answerModelFile.empty())
-        return;
+    const std::shared_ptr<ModelFile> previous = answerModelFile;
+    answerModelFile.reset();
+    if (!previous)
+        return failure;
     try {
-        loadAnswerModel(answerModelFile);
+        loadAnswerModel(previous);
         qWarning("Answer model \"%s\" cannot be loaded: the answer model stays \"%s\"",
-            path.c_str(), answerModelFile.c_str());
+            path.c_str(), previous->path().c_str());
     } catch (const std::exception &error) {
         qCritical("%s", error.what());
         qWarning("Answer model \"%s\" cannot be loaded, nor the previous one again: no answer "
                  "model is loaded until another is chosen",
             path.c_str());
         engine.reset();
-        answerModelFile.clear();
+        answerModelFile.reset();
+        failure += "; the previous answer model could not be loaded again either";
     }
+    return failure;
 }
 
-void OrchestratorCore::loadAnswerModel(const std::string &path)
+void OrchestratorCore::loadAnswerModel(const std::shared_ptr<ModelFile> &file)
 {
     auto replacement = std::make_unique<LLMEngine>(std::make_unique<LlamaBackend>());
-    replacement->loadModel(path, MinP, Temperature);
+    replacement->loadModel(file->openPath(), MinP, Temperature);
     engine = std::move(replacement);
-    answerModelFile = path;
+    answerModelFile = file;
 }

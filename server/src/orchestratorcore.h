@@ -14,6 +14,7 @@
 #include <vector>
 
 class LLMEngine;
+class ModelFile;
 class QLocalSocket;
 class Retrieval;
 
@@ -44,6 +45,14 @@ public:
     OrchestratorCore(const OrchestratorCore &) = delete;
     OrchestratorCore &operator=(const OrchestratorCore &) = delete;
 
+    // Replies: {"type":"ACK"} to "chunks"; {"type":"DELACK","index":N} to "delete"; PROGRESS,
+    // ANSPART and ANSREFS to "query"; READYACK to "ansmodel" and "retmodel". The READYACK to a
+    // model request says for each model it named whether it was loaded:
+    // {"type":"READYACK","loaded":"ansmodel"}, or {"type":"READYACK","refused":"retmodel",
+    // "reason":"<why>"} when the file was refused and the model before it stays (both roles in
+    // one request: "loaded" and "refused" may both be there, two roles of one outcome are
+    // joined as "retmodel,ansmodel", two reasons as "retmodel: <why>; ansmodel: <why>"). A
+    // request naming no model gets the plain {"type":"READYACK"} that greets a new connection.
     void handleMessage(const QJsonObject &message, QLocalSocket *connection);
     static int messageType(const QJsonObject &message);
 
@@ -75,20 +84,25 @@ public:
 private:
     friend class tst_OrchestratorCore;
 
+    // Logs the line that tells the desktop program which model given at start-up was refused.
+    static void announceRefusal(ModelRole role, const std::string &reason);
     void warnIfRetrievalMissing(const char *path) const;
-    // Why the file cannot be used in `role`: its path, its GGUF layout (answer models), and
-    // the trial in a separate process; empty when it can.
-    std::string modelProblem(const std::string &path, ModelRole role) const;
-    // The same, with the trial started now and its verdict asked for later.
-    ModelVerdict startModelTrial(const std::string &path, ModelRole role) const;
+    // Why the open file cannot be used in `role`: its path, its GGUF layout (answer models),
+    // the trial in a separate process, and whether it changed meanwhile; empty when it can.
+    std::string modelProblem(const ModelFile &file, ModelRole role) const;
+    // The same, with the trial started now and its verdict asked for later; `file` must stay
+    // open until then.
+    ModelVerdict startModelTrial(const ModelFile &file, ModelRole role) const;
     // A retrieval engine for `path`, without a model when the file is refused.
     std::unique_ptr<Retrieval> makeRetrieval(const std::string &path) const;
-    void replaceRetrievalModel(const std::string &path);
+    // Each returns why the new model was refused (the current one stays), empty when loaded.
+    // The store is emptied either way.
+    std::string replaceRetrievalModel(const std::string &path);
     // Loads another answer model in place of the current one; on failure the current one stays
     // (loaded again from its file when the new one got as far as llama.cpp), or none at all.
-    void replaceAnswerModel(const std::string &path);
+    std::string replaceAnswerModel(const std::string &path);
     // Throws, leaving `engine` as it was, when the model cannot be loaded.
-    void loadAnswerModel(const std::string &path);
+    void loadAnswerModel(const std::shared_ptr<ModelFile> &file);
     std::function<void(const std::string &)> streamPiece(
         QLocalSocket *connection, std::string &heldBack);
 
@@ -96,7 +110,8 @@ private:
     std::unordered_set<std::string> knownDocs;
     std::unique_ptr<Retrieval> retrieval;
     std::unique_ptr<LLMEngine> engine; // null when no answer model could be loaded
-    std::string answerModelFile;
+    // Kept open: a model the next one fails to replace is loaded again from the same file.
+    std::shared_ptr<ModelFile> answerModelFile;
     EmbeddingIntentClassifier intentClassifier;
     std::vector<ChunkRecord> chunks;
 };

@@ -63,6 +63,26 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+QJsonObject replyObject(const QByteArray &reply)
+{
+    return QJsonDocument::fromJson(reply).object();
+}
+
+// The READYACK to a model request that refused `role`: its reason, or a note of what came.
+QString refusalReason(const QByteArray &reply, const QString &role)
+{
+    const QJsonObject object = replyObject(reply);
+    if (object.value("type") != QLatin1String("READYACK") || object.value("refused") != role
+        || object.contains("loaded"))
+        return QStringLiteral("<not a refusal of %1: %2>").arg(role, QString::fromUtf8(reply));
+    return object.value("reason").toString();
+}
+
+QByteArray loadedReply(const QString &role)
+{
+    return R"({"loaded":")" + role.toUtf8() + R"(","type":"READYACK"})";
+}
+
 QJsonObject chunkOf(const QString &doc, const QString &text)
 {
     return QJsonObject { { "type", "chunk" }, { "doc", doc }, { "index", 0 }, { "page", 3 },
@@ -102,6 +122,8 @@ private slots:
     void freesTheConnectionsItsClientsClose();
     void refusesARetrievalModelThatCannotEmbed_data();
     void refusesARetrievalModelThatCannotEmbed();
+    void emptiesItsStoreWhateverBecomesOfARetrievalModel_data();
+    void emptiesItsStoreWhateverBecomesOfARetrievalModel();
 
 private:
     int parseWarnings();
@@ -122,6 +144,10 @@ void tst_Oraculd::initTestCase()
     QVERIFY(answer.open(QIODevice::ReadOnly));
     const QByteArray model = answer.readAll();
     QVERIFY(writeFile(tempFile("truncated.gguf"), model.left(model.size() - 4096)));
+    QFile retrieval(OraculdServer::model("retrieval.gguf"));
+    QVERIFY(retrieval.open(QIODevice::ReadOnly));
+    const QByteArray embedder = retrieval.readAll();
+    QVERIFY(writeFile(tempFile("retrieval-cut.gguf"), embedder.left(embedder.size() / 2)));
     QVERIFY(writeFile(tempFile("not-a-model.gguf"), "GGUF, but not really a model"));
     QVERIFY(writeFile(tempFile("unknown-architecture.gguf"), unknownArchitectureModel()));
     QVERIFY(QDir().mkpath(tempFile("folder.gguf")));
@@ -517,6 +543,11 @@ void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded_data()
 #endif
     QTest::newRow("answer half of a retrieval model message")
         << "retmodel" << tempFile("truncated.gguf") << "is truncated";
+    // It loads and runs, but what it "generates" is noise.
+    QTest::newRow("retrieval model") << "ansmodel" << OraculdServer::model("retrieval.gguf")
+                                     << "cannot be loaded: LlamaBackend::loadModel: it is an "
+                                        "embedding model (its attention is not causal), so it "
+                                        "cannot generate text";
 }
 
 void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded()
@@ -534,7 +565,9 @@ void tst_Oraculd::keepsItsAnswerModelWhenAnotherCannotBeLoaded()
     const int warningsBefore = server->errorOutput().count(warning);
     const int failuresBefore = server->errorOutput().count(LoadFailed);
     client->send(QJsonObject { { "type", type }, { "ansmodel", file } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    // The reply says that the model was refused and why, as the log does.
+    const QString replied = refusalReason(client->nextReply(), "ansmodel");
+    QVERIFY2(replied.startsWith(reason), qPrintable(replied));
     QTRY_COMPARE(server->errorOutput().count(warning), warningsBefore + 1);
     // The library's own failure is named only when the library was asked.
     QCOMPARE(server->errorOutput().count(LoadFailed),
@@ -564,7 +597,7 @@ void tst_Oraculd::keepsItsAnswerModelWhenItsFileIsGone()
 
     user.send(QJsonObject {
         { "type", "ansmodel" }, { "ansmodel", tempFile("unknown-architecture.gguf") } });
-    QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QCOMPARE(refusalReason(user.nextReply(), "ansmodel"), "cannot be loaded: " + LoadFailed);
     user.send(R"({"type":"query","query":"hello"})");
     OraculdClient::Answer reply = user.collectAnswer();
     QCOMPARE(reply.text(), OraculdServer::modelAnswer("answer.txt"));
@@ -634,7 +667,11 @@ void tst_Oraculd::refusesARetrievalModelThatCannotEmbed()
     const QString warning = QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(file);
     const int warningsBefore = server->errorOutput().count(warning);
     client->send(QJsonObject { { "type", "retmodel" }, { "retmodel", file } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    const QByteArray ready = client->nextReply();
+    if (refused)
+        QVERIFY2(!refusalReason(ready, "retmodel").isEmpty(), ready.constData());
+    else
+        QCOMPARE(ready, loadedReply("retmodel"));
 
     const QString doc = QStringLiteral("file:///docs/any.pdf");
     client->send(QJsonObject { { "type", "chunks" },
@@ -646,7 +683,55 @@ void tst_Oraculd::refusesARetrievalModelThatCannotEmbed()
 
     client->send(QJsonObject {
         { "type", "retmodel" }, { "retmodel", OraculdServer::model("retrieval.gguf") } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QCOMPARE(client->nextReply(), loadedReply("retmodel"));
+}
+
+void tst_Oraculd::emptiesItsStoreWhateverBecomesOfARetrievalModel_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("loads");
+
+    QTest::newRow("loaded") << OraculdServer::model("retrieval.gguf") << true;
+    QTest::newRow("cut copy refused") << tempFile("retrieval-cut.gguf") << false;
+}
+
+void tst_Oraculd::emptiesItsStoreWhateverBecomesOfARetrievalModel()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, loads);
+
+    // The desktop program lists no document after a change of retrieval model, whether the
+    // server takes the new model or not: a document sent again is then stored once.
+    const QString doc = QStringLiteral("file:///docs/lagoon.pdf");
+    const QJsonObject chunks { { "type", "chunks" },
+        { "chunks", QJsonArray { chunkOf(doc, "Volcanoes erupted near the glacier lagoon.") } } };
+    const QByteArray question
+        = R"({"type":"query","query":"Which volcanoes erupted near the glacier lagoon?"})";
+    client->send(chunks);
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"ACK"})"));
+
+    client->send(QJsonObject { { "type", "retmodel" }, { "retmodel", file } });
+    const QByteArray ready = client->nextReply();
+    if (loads)
+        QCOMPARE(ready, loadedReply("retmodel"));
+    else
+        QVERIFY2(!refusalReason(ready, "retmodel").isEmpty(), ready.constData());
+
+    client->send(question);
+    OraculdClient::Answer reply = client->collectAnswer();
+    QCOMPARE(reply.text(), OraculdServer::modelAnswer("answer.txt"));
+    QCOMPARE(reply.refs, NoSources);
+
+    client->send(chunks);
+    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"ACK"})"));
+    client->send(question);
+    reply = client->collectAnswer();
+    const QJsonArray sources = replyObject(reply.refs).value("sources").toArray();
+    QCOMPARE(sources.size(), 1);
+    QCOMPARE(sources.first().toObject().value("metadata").toObject().value("doc").toString(), doc);
+
+    client->send(QJsonObject { { "type", "delete" }, { "doc", doc }, { "index", 0 } });
+    QCOMPARE(client->nextReply(), delack(0));
 }
 
 QTEST_GUILESS_MAIN(tst_Oraculd)

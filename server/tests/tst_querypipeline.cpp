@@ -140,7 +140,7 @@ void tst_QueryPipeline::switchAnswerModel(const QString &fileName)
 {
     client->send(
         QJsonObject { { "type", "ansmodel" }, { "ansmodel", OraculdServer::model(fileName) } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QCOMPARE(client->nextReply(), QByteArray(R"({"loaded":"ansmodel","type":"READYACK"})"));
 }
 
 void tst_QueryPipeline::answersADocumentQuestionWithItsChunkFirst()
@@ -288,7 +288,7 @@ void tst_QueryPipeline::streamsWholeCharacters()
     // answer model.
     client->send(QJsonObject {
         { "type", "retmodel" }, { "ansmodel", OraculdServer::model("answer.gguf") } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QCOMPARE(client->nextReply(), QByteArray(R"({"loaded":"ansmodel","type":"READYACK"})"));
     client->send(query("Where is the answer served?"));
     QCOMPARE(client->collectAnswer().text(), answer);
 }
@@ -318,7 +318,7 @@ void tst_QueryPipeline::newRetrievalModelEmptiesTheStore()
 
     client->send(QJsonObject {
         { "type", "retmodel" }, { "retmodel", OraculdServer::model("retrieval.gguf") } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QCOMPARE(client->nextReply(), QByteArray(R"({"loaded":"retmodel","type":"READYACK"})"));
     client->send(query(LavaQuestion));
     QCOMPARE(client->collectAnswer().refs, NoSources);
 }
@@ -333,14 +333,19 @@ void tst_QueryPipeline::keepsItsRetrievalModelWhenAnotherCannotBeLoaded()
 
     ingestIceland();
     client->send(QJsonObject { { "type", "retmodel" }, { "retmodel", bad } });
-    QCOMPARE(client->nextReply(), QByteArray(R"({"type":"READYACK"})"));
+    QVERIFY(client->nextReply().startsWith(R"({"reason":)"));
     QTRY_VERIFY(server->errorOutput().contains(
         QStringLiteral("Retrieval model \"%1\" could not be loaded").arg(bad)));
 
-    // The store embedded before still answers, through the same model.
+    // The store is emptied, as the desktop program empties its list for the new choice; the
+    // model it had embeds what comes next.
     client->send(query(LavaQuestion));
     OraculdClient::Answer reply = client->collectAnswer();
     QCOMPARE(reply.text(), answer);
+    QCOMPARE(reply.refs, NoSources);
+    ingestIceland();
+    client->send(query(LavaQuestion));
+    reply = client->collectAnswer();
     QVERIFY2(reply.refs.contains(IcelandDoc.toUtf8()), reply.refs.constData());
 }
 
@@ -361,7 +366,7 @@ void tst_QueryPipeline::logsTheTokensOfEachAnswer()
     for (int i = 0; i < answers.size(); ++i) {
         user.send(QJsonObject {
             { "type", "ansmodel" }, { "ansmodel", OraculdServer::model(answers[i].first) } });
-        QCOMPARE(user.nextReply(), QByteArray(R"({"type":"READYACK"})"));
+        QCOMPARE(user.nextReply(), QByteArray(R"({"loaded":"ansmodel","type":"READYACK"})"));
         user.send(query(QStringLiteral("hello")));
         QVERIFY(!user.collectAnswer().refs.isEmpty());
 

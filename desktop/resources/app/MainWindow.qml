@@ -1,6 +1,8 @@
 import QtQuick
 import QtQuick.Controls
 import QtWebSockets
+import Colors 1.0
+import Fonts 1.0
 import "./Documents"
 import "./OpenedChat"
 import "./Search"
@@ -68,6 +70,52 @@ Rectangle {
             objectName: "mainStack"
             anchors.fill: parent
             initialItem: docView
+        }
+
+        // Said over whichever view is open, below its header, when the server refuses a chosen
+        // model; it takes no clicks and goes by itself, as the unlisted-document notice does.
+        Rectangle {
+            id: modelNotice
+            objectName: "modelNotice"
+
+            anchors.top: parent.top
+            anchors.topMargin: 58
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: Math.min(parent.width - 40, 600)
+            height: modelNoticeText.implicitHeight + 20
+            radius: 12
+            color: CustomColors.darkBubbleLeft
+            border.color: CustomColors.lightBubbleRight
+            visible: false
+
+            Text {
+                id: modelNoticeText
+                objectName: "modelNoticeText"
+
+                anchors.fill: parent
+                anchors.margins: 10
+                wrapMode: Text.Wrap
+                textFormat: Text.PlainText
+                color: CustomColors.plainWhite
+                font.pixelSize: 12
+                font.family: Poppins.medium
+                verticalAlignment: Text.AlignVCenter
+            }
+
+            Timer {
+                id: modelNoticeTimer
+                interval: 5000
+                onTriggered: modelNotice.visible = false
+            }
+
+            Connections {
+                target: Chat
+                function onModelRefused(name, reason) {
+                    modelNoticeText.text = qsTr("%1 could not be loaded: %2").arg(name).arg(reason)
+                    modelNotice.visible = true
+                    modelNoticeTimer.restart()
+                }
+            }
         }
     }
 
