@@ -3,6 +3,7 @@
 #include "llamabackend.h"
 #include "llmbackend.h"
 #include "llmengine.h"
+#include "modelfile.h"
 #include "retrieval.h"
 #include "topicsummarizer.h"
 
@@ -614,7 +615,8 @@ void tst_OrchestratorCore::answerModelSamplesWithMinPAndTemperature()
         own.handleMessage(
             QJsonObject { { "type", "ansmodel" }, { "ansmodel", model("answer-utf8.gguf") } },
             nullptr);
-        QCOMPARE(QString::fromStdString(own.answerModelFile), model("answer-utf8.gguf"));
+        QVERIFY(own.answerModelFile);
+        QCOMPARE(QString::fromStdString(own.answerModelFile->path()), model("answer-utf8.gguf"));
     }
     auto *backend = dynamic_cast<LlamaBackend *>(own.engine->backendInUse());
     QVERIFY(backend && backend->samplerChain());
