@@ -73,6 +73,8 @@ private:
     // Asks in the chat view; `answer` is the answer, or null.
     void ask(const QString &question, const Message *&answer);
     void waitForServer();
+    // Local mode off, and its server ended; the server's process stays for the next start.
+    void stopServer(QProcess *&server);
     // Waits for the notice and gives its text; the time it stays is measured.
     void notice(QString &text);
 
@@ -182,6 +184,14 @@ void tst_MainWindow::waitForServer()
     QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QLocalSocket::ConnectedState, 60000);
 }
 
+void tst_MainWindow::stopServer(QProcess *&server)
+{
+    server = chat->llmClient()->findChild<QProcess *>();
+    QVERIFY(server);
+    chat->setLocalAI(false);
+    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QProcess::NotRunning, 10000);
+}
+
 void tst_MainWindow::notice(QString &text)
 {
     QQuickItem *box = findItem(window, QStringLiteral("modelNotice"));
@@ -282,10 +292,10 @@ void tst_MainWindow::refusedAnswerModelIsToldAndUndone()
 void tst_MainWindow::restartAfterARefusalAnswers()
 {
     // The next start takes the model that the settings hold after the refusals.
-    auto *server = chat->llmClient()->findChild<QProcess *>();
-    QVERIFY(server);
-    chat->setLocalAI(false);
-    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QProcess::NotRunning, 10000);
+    QProcess *server = nullptr;
+    stopServer(server);
+    if (QTest::currentTestFailed())
+        return;
     chat->setLocalAI(true);
     waitForServer();
     QCOMPARE(chat->llmClient()->runModelPath(true), chat->oraculdDir() + "/answer.gguf");
@@ -299,10 +309,10 @@ void tst_MainWindow::refusalAtStartIsTold()
 {
     // A stored choice that the server refuses at its start: told the same way, and none is
     // chosen then, so that the start after it does not fail again.
-    auto *server = chat->llmClient()->findChild<QProcess *>();
-    QVERIFY(server);
-    chat->setLocalAI(false);
-    QTRY_COMPARE_WITH_TIMEOUT(server->state(), QProcess::NotRunning, 10000);
+    QProcess *server = nullptr;
+    stopServer(server);
+    if (QTest::currentTestFailed())
+        return;
     chat->setAnswerLlm(QStringLiteral("answer-cut"));
     QCOMPARE(storedChoice(QStringLiteral("ansLLM")), QStringLiteral("answer-cut"));
     chat->setLocalAI(true);
