@@ -31,6 +31,7 @@ Q_GLOBAL_STATIC(DocumentPool, documentPool)
 
 const char *const NoMemory = "there is not enough memory to hold it";
 const char *const Changed = "its file has changed";
+const char *const TooLarge = "it is larger than 2 GB";
 
 #ifdef Q_OS_LINUX
 // Whole pages of a buffer's bytes, or an empty range for a small one.
@@ -155,11 +156,18 @@ DocSource DocReader::load(const QString &path, QThread *target)
     DocSource source;
     source.path = path;
     const QString localPath = localPathOf(path);
+    if (isPdfFile(localPath) && QFileInfo(localPath).size() > MaxFileSize)
+        return failed(path, TooLarge);
     try {
         if (isPdfFile(localPath))
             source.contents = readContents(localPath);
     } catch (const std::bad_alloc &) {
         return failed(path, NoMemory);
+    }
+    // It may have grown while it was read.
+    if (source.contents.size() > MaxFileSize) {
+        release(std::move(source.contents));
+        return failed(path, TooLarge);
     }
     source.pdfDocument = openPdf(source.contents, target);
     return source;

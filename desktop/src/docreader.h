@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 
 class QPdfDocument;
@@ -50,6 +51,10 @@ class DocReader : public QObject
     Q_OBJECT
 
 public:
+    // The largest file scrivex reads: poppler takes a document's length as an int. A larger
+    // file could never be listed, so it is passed over before a byte of it is read.
+    static constexpr qint64 MaxFileSize = std::numeric_limits<int>::max();
+
     explicit DocReader(QObject *parent = nullptr);
     ~DocReader() override;
 
@@ -60,7 +65,7 @@ public:
 
     // The file behind path, read and opened on the calling thread, the document handed to
     // target. Only a regular file whose name ends in ".pdf" is read; anything else gives no
-    // bytes and a document of zero pages.
+    // bytes and a document of zero pages. A file over MaxFileSize gives a failure, unread.
     static DocSource load(const QString &path, QThread *target);
     // The file as it was left, when it still holds exactly size bytes whose digest is the one
     // given; otherwise a source that says what changed. The digest is waited for here. Without

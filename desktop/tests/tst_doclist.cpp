@@ -3,6 +3,7 @@
 #include "doc.h"
 #include "doclist.h"
 #include "docproxylist.h"
+#include "docreader.h"
 #include "llmclient.h"
 #include "testenvironment.h"
 
@@ -598,6 +599,8 @@ void tst_DocList::leftOutDocumentIsTold_data()
                                                << "its file changed while it was being added";
     QTest::newRow("too large to hold") << "huge.pdf"
                                        << "there is not enough memory to hold it";
+    QTest::newRow("larger than scrivex reads") << "over.pdf"
+                                               << "it is larger than 2 GB";
 }
 
 void tst_DocList::leftOutDocumentIsTold()
@@ -609,12 +612,15 @@ void tst_DocList::leftOutDocumentIsTold()
     QVERIFY(online.open());
     QString url = pdf(name, { paragraphs(2, "old") });
     std::optional<AddressSpaceLimit> limit;
-    if (name == QLatin1String("huge.pdf")) {
-        // Sparse: it takes no room on disk, but its bytes cannot be had under the limit.
+    if (name != QLatin1String("rewritten.pdf")) {
+        // Sparse: it takes no room on disk. One byte over 2 GB - 1 is passed over unread; below
+        // that, its bytes cannot be had under the limit.
+        const bool over = name == QLatin1String("over.pdf");
         QFile file(QUrl(url).toLocalFile());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(2) << 30));
+        QVERIFY(file.open(QIODevice::WriteOnly)
+            && file.resize(over ? DocReader::MaxFileSize + 1 : qint64(1) << 30));
         file.close();
-        limit.emplace(qint64(512) << 20);
+        limit.emplace(qint64(over ? 256 : 512) << 20);
         QVERIFY(limit->isSet());
     }
     QSignalSpy passedOver(chat.docs(), &DocList::docPassedOver);
