@@ -97,6 +97,7 @@ private:
     QRectF lighthouse; // page 1
     QRectF mountains; // page 1
     QRectF bakery; // page 0
+    QRectF tulips; // notes.pdf, page 0
     const QRectF harbourLink { 72, 700, 200, 14 }; // page 0
 };
 
@@ -131,7 +132,7 @@ void tst_ViewerWiring::initTestCase()
     TestPdf notes;
     for (int page = 0; page < 3; ++page)
         notes.addPage(QSizeF(612, 792));
-    notes.addText(0, { 72, 100 }, QStringLiteral("Gardeners plant tulips in autumn."));
+    tulips = notes.addText(0, { 72, 100 }, QStringLiteral("Gardeners plant tulips in autumn."));
     const QString notesPath = privateRoot() + QStringLiteral("/notes.pdf");
     QVERIFY(notes.write(notesPath));
     notesUrl = QUrl::fromLocalFile(notesPath).toString();
@@ -498,6 +499,9 @@ void tst_ViewerWiring::doubleClickOnAnotherDocumentOpensItsFirstPage()
     QTRY_COMPARE(viewer->windowTitle(), QStringLiteral("notes.pdf"));
     QCOMPARE(bar->value(), 0);
     QVERIFY(bar->maximum() > pageTop(1));
+    // Its first page drawn before the next document comes: QtPdf 6.4 keeps an image it answers
+    // late, for a document gone since, as the page of that number in the new one.
+    QVERIFY(!shootViewer(QStringLiteral("viewer-doubleclick-notes"), tulips, 0).isNull());
     // The one shown stays where it is.
     bar->setValue(pageTop(1));
     DocDrop::doubleClick(window, docRow(QStringLiteral("notes.pdf")));

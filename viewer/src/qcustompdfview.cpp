@@ -13,7 +13,6 @@
 #include <QPdfSearchModel>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QWheelEvent>
 
 namespace {
@@ -42,36 +41,9 @@ QCustomPdfView::QCustomPdfView(QWidget *parent)
     connect(this, &QPdfView::zoomFactorChanged, this, &QCustomPdfView::updateDocumentLayout);
     connect(this, &QPdfView::zoomModeChanged, this, &QCustomPdfView::updateDocumentLayout);
     applyScaledMargins();
-
-    // QPdfView keeps a page's image by its number and takes whatever its renderer answers for a
-    // request it sent before the document changed: on a busy machine a page of the document
-    // before then stays on screen in the new one. Such an image is thrown away again.
-    pageRenderer = findChild<QPdfPageRenderer *>();
-    if (pageRenderer)
-        connect(pageRenderer, &QPdfPageRenderer::pageRendered, this,
-            [this](int, QSize, const QImage &, QPdfDocumentRenderOptions, quint64 requestId) {
-                if (requestId < firstRequestOfDocument)
-                    dropRenderedPages();
-            });
 }
 
 QCustomPdfView::~QCustomPdfView() = default;
-
-void QCustomPdfView::dropRenderedPages()
-{
-    // Setting the document again is QPdfView's only public way to forget its page images; the
-    // place in the document and the listeners of the view stay as they were.
-    QPdfDocument *shown = document();
-    const int x = horizontalScrollBar()->value();
-    const int y = verticalScrollBar()->value();
-    {
-        const QSignalBlocker blocker(this);
-        QPdfView::setDocument(nullptr);
-        QPdfView::setDocument(shown);
-    }
-    horizontalScrollBar()->setValue(x);
-    verticalScrollBar()->setValue(y);
-}
 
 void QCustomPdfView::open(QPdfDocument *document)
 {
@@ -83,10 +55,6 @@ void QCustomPdfView::open(QPdfDocument *document)
     disconnect(documentStatusConnection);
     disconnect(documentDestroyedConnection);
     setDocument(document);
-    // A request of ours marks where the requests for this document begin; its answer, a tiny
-    // image QPdfView keeps as well, is dropped with any that came before it.
-    if (another && document && pageRenderer && document->pageCount() > 0)
-        firstRequestOfDocument = pageRenderer->requestPage(0, QSize(1, 1)) + 1;
     linkModel->setDocument(document);
     textFrames.setDocument(document);
     if (document) {

@@ -8,7 +8,6 @@
 #include <QMap>
 #include <QMargins>
 #include <QPdfLink>
-#include <QPdfPageRenderer>
 #include <QPdfSelection>
 #include <QPdfView>
 #include <QPoint>
@@ -61,7 +60,6 @@ private:
     QMargins scaledMargins() const;
     int documentWidth() const;
     void dropDocumentText();
-    void dropRenderedPages();
     void applyScaledMargins();
     QSizeF pixelsPerPoint(int page) const;
     QRect pageRect(int page) const;
@@ -82,10 +80,6 @@ private:
     PdfTextFrames textFrames;
     QMetaObject::Connection documentStatusConnection;
     QMetaObject::Connection documentDestroyedConnection;
-    // QPdfView's renderer, and the first of its requests made for the document shown: a page
-    // rendered for an earlier request is of the document before.
-    QPdfPageRenderer *pageRenderer = nullptr;
-    quint64 firstRequestOfDocument = 0;
 
     friend class tst_QCustomPdfView;
 };
