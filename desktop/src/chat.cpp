@@ -340,14 +340,15 @@ void Chat::onServerConnected()
 
 void Chat::onModelReply(const QJsonObject &reply)
 {
+    // Each field names its roles joined by commas.
+    const QStringList loadedRoles
+        = reply.value(QStringLiteral("loaded")).toString().split(QLatin1Char(','));
+    const QStringList refusedRoles
+        = reply.value(QStringLiteral("refused")).toString().split(QLatin1Char(','));
     for (const bool answerModel : { false, true }) {
         const QString role = answerModel ? QStringLiteral("ansmodel") : QStringLiteral("retmodel");
-        const bool loaded
-            = reply.value(QStringLiteral("loaded")).toString().split(QLatin1Char(',')).contains(role);
-        const bool refused = reply.value(QStringLiteral("refused"))
-                                 .toString()
-                                 .split(QLatin1Char(','))
-                                 .contains(role);
+        const bool loaded = loadedRoles.contains(role);
+        const bool refused = refusedRoles.contains(role);
         QStringList &sent = answerModel ? m_sentAnswerLlms : m_sentRetrieveLlms;
         if ((!loaded && !refused) || sent.isEmpty())
             continue;
