@@ -16,7 +16,10 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <QMap>
+
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +51,28 @@ qint64 cpuMs(int who)
     getrusage(who, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
         + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+// Processor time of each thread of this process by name, in milliseconds.
+QMap<QString, qint64> threadCpuMs()
+{
+    QMap<QString, qint64> result;
+    const long ticks = sysconf(_SC_CLK_TCK);
+    for (const QString &task :
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        // utime and stime are the 14th and 15th fields, the 12th and 13th after the name.
+        const qint64 ms
+            = (fields.value(11).toLongLong() + fields.value(12).toLongLong()) * 1000 / ticks;
+        result[QString::fromUtf8(line.mid(open + 1, close - open - 1))] += ms;
+    }
+    return result;
 }
 
 double mibPerSecond(qint64 bytes, qint64 ms)
@@ -165,6 +190,7 @@ int main(int argc, char **argv)
             if (!downloader->isDownloading())
                 loop.quit();
         });
+        const QMap<QString, qint64> threadsBefore = threadCpuMs();
         const qint64 cpuBefore = cpuMs(RUSAGE_SELF);
         timer.restart();
         downloader->startDownload(model.name);
@@ -172,6 +198,13 @@ int main(int argc, char **argv)
         const qint64 oursMs = timer.elapsed();
         const qint64 oursCpuMs = cpuMs(RUSAGE_SELF) - cpuBefore;
         const qint64 peakKiB = statusKiB("VmHWM:");
+        const QMap<QString, qint64> threadsAfter = threadCpuMs();
+        QStringList byThread;
+        for (auto it = threadsAfter.cbegin(); it != threadsAfter.cend(); ++it) {
+            const qint64 ms = it.value() - threadsBefore.value(it.key());
+            if (ms > 0)
+                byThread << QStringLiteral("%1 %2 ms").arg(it.key()).arg(ms);
+        }
         if (!completed || QFileInfo(models + "/big.gguf").size() != size) {
             err << "FAILED: our download did not complete (state "
                 << downloader->modelList()->models().at(0).state << ", "
@@ -186,6 +219,8 @@ int main(int argc, char **argv)
                    .arg(oursMs)
                    .arg(oursCpuMs)
                    .arg((peakKiB - idleKiB) / 1024.0, 0, 'f', 1);
+        out << QStringLiteral("  processor time by thread: %1\n")
+                   .arg(byThread.join(QStringLiteral(", ")));
         bestCurlCpu = bestCurlCpu < 0 ? curlCpuMs : qMin(bestCurlCpu, curlCpuMs);
         bestOursCpu = bestOursCpu < 0 ? oursCpuMs : qMin(bestOursCpu, oursCpuMs);
         bestCurl = bestCurl < 0 ? curlMs : qMin(bestCurl, curlMs);

@@ -8,8 +8,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QRegularExpression>
+
+#include <unistd.h>
 
 namespace {
 
@@ -19,20 +19,12 @@ qint64 fileSize(const QString &path)
     return info.isFile() ? info.size() : 0;
 }
 
-// The first byte of a "Content-Range: bytes FIRST-LAST/TOTAL" header, or -1.
-qint64 contentRangeStart(const QByteArray &header)
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\s*bytes\\s+(\\d+)-\\d+/"));
-    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(header));
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
-}
-
 } // namespace
 
 FileDownloader::FileDownloader(QObject *parent)
     : QObject(parent)
     , ownerChat(qobject_cast<Chat *>(parent))
-    , networkManager(this)
+    , httpClient(this)
     , accessToken(qgetenv("QUORVANE_MODEL_TOKEN"))
 {
     setCatalogue(builtInModelCatalogue());
@@ -253,9 +245,9 @@ void FileDownloader::beginDownload(int row, bool resume)
 void FileDownloader::sendRangeRequest(qint64 from)
 {
     const ModelInfo &model = modelListModel.models().at(currentRow);
-    QNetworkRequest request(QUrl(model.url));
+    HttpHeaders headers;
     if (!accessToken.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + accessToken);
+        headers.append({ "Authorization", "Bearer " + accessToken });
     QByteArray range = "bytes=" + QByteArray::number(from) + '-';
     // An unknown size asks for the rest of the file.
     windowLength = -1;
@@ -264,112 +256,21 @@ void FileDownloader::sendRangeRequest(qint64 from)
         range += QByteArray::number(last);
         windowLength = last - from + 1;
     }
-    request.setRawHeader("Range", range);
-    request.setTransferTimeout(transferTimeoutMs);
+    headers.append({ "Range", range });
 
-    windowUse = WindowUse::Undecided;
-    writeFailed = false;
-    windowAllowance = windowLength;
-    windowCut = false;
-    windowFailure.clear();
-    reply = networkManager.get(request);
-    connect(reply, &QNetworkReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
-    connect(reply, &QNetworkReply::readyRead, this, &FileDownloader::onReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &FileDownloader::onFinished);
+    // Its own descriptor of the file: the writer closes it when it is done, whenever that is.
+    writer = std::make_shared<WindowWriter>(
+        ::dup(modelFile.handle()), currentPath, from, windowLength, model.expectedSize);
+    reply = httpClient.get(QUrl(model.url), headers, transferTimeoutMs, writer);
+    connect(reply, &HttpRangeReply::downloadProgress, this, &FileDownloader::onDownloadProgress);
+    connect(reply, &HttpRangeReply::finished, this, &FileDownloader::onFinished);
 }
 
-FileDownloader::WindowUse FileDownloader::decideWindowUse() const
+void FileDownloader::onDownloadProgress(qint64, qint64)
 {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 206 && contentRangeStart(reply->rawHeader("Content-Range")) == windowStart)
-        return WindowUse::Append;
-    // A server that ignores the range sends the whole file: it replaces what is on disk.
-    if (status == 200)
-        return WindowUse::ReplaceFile;
-    return WindowUse::Discard;
-}
-
-void FileDownloader::onReadyRead()
-{
-    if (!reply)
+    if (!writer || writer->use() == WindowWriter::Use::Discard)
         return;
-    if (windowUse == WindowUse::Undecided) {
-        windowUse = decideWindowUse();
-        // A range other than the one asked for is not worth receiving; an error status ends
-        // the reply with its error anyway.
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (windowUse == WindowUse::Discard && status < 400) {
-            windowFailure = QStringLiteral("The server sent another part of the file than the "
-                                           "one asked for");
-            reply->abort();
-            return;
-        }
-        if (windowUse == WindowUse::ReplaceFile) {
-            windowStart = 0;
-            const qint64 expectedSize = modelListModel.models().at(currentRow).expectedSize;
-            windowLength = expectedSize > 0 ? expectedSize : -1;
-            windowAllowance = windowLength;
-            if (!modelFile.resize(0) || !modelFile.seek(0)) {
-                writeFailed = true;
-                windowFailure = writeFailure();
-            }
-        }
-    }
-    // An error page or a refused window: none of it is model data.
-    if (writeFailed || windowUse == WindowUse::Discard) {
-        reply->skip(reply->bytesAvailable());
-        return;
-    }
-    // Through one buffer kept for the whole download, so that a fast stream does not allocate.
-    if (readBuffer.size() < ReadBufferSize)
-        readBuffer.resize(ReadBufferSize);
-    for (;;) {
-        const qint64 room = windowAllowance < 0 ? readBuffer.size()
-                                                : qMin<qint64>(readBuffer.size(), windowAllowance);
-        if (room == 0)
-            break;
-        const qint64 n = reply->read(readBuffer.data(), room);
-        if (n <= 0)
-            break;
-        if (modelFile.write(readBuffer.constData(), n) != n) {
-            writeFailed = true;
-            windowFailure = writeFailure();
-            qWarning().noquote() << "Model download: cannot write" << currentPath << "-"
-                                 << modelFile.errorString();
-            reply->abort();
-            return;
-        }
-        if (windowAllowance > 0)
-            windowAllowance -= n;
-    }
-    cutWindowWhenFull();
-}
-
-void FileDownloader::cutWindowWhenFull()
-{
-    if (windowAllowance != 0)
-        return;
-    // Waiting for the end of a body that the server announced as longer, or that already goes
-    // on, only brings bytes that must not reach the file.
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool more = reply->bytesAvailable() > 0
-        || (announced.isValid() && announced.toLongLong() > windowLength);
-    if (!more)
-        return;
-    qWarning().noquote() << "Model download:" << modelListModel.models().at(currentRow).name
-                         << "- the server sent more than the" << windowLength
-                         << "bytes asked for; the rest is dropped";
-    windowCut = true;
-    // Finishes the reply at once: onFinished runs before this returns.
-    reply->abort();
-}
-
-void FileDownloader::onDownloadProgress(qint64 bytesReceived, qint64)
-{
-    if (windowUse == WindowUse::Discard)
-        return;
-    const qint64 kept = windowLength < 0 ? bytesReceived : qMin(bytesReceived, windowLength);
-    modelListModel.setBytesReceived(currentRow, windowStart + kept);
+    modelListModel.setBytesReceived(currentRow, writer->fileBytes());
 }
 
 void FileDownloader::onFinished()
@@ -378,14 +279,21 @@ void FileDownloader::onFinished()
         return;
     ModelInfo model = modelListModel.models().at(currentRow);
     const QNetworkReply::NetworkError error = reply->error();
-    if (error == QNetworkReply::NoError && windowUse == WindowUse::Undecided)
-        windowUse = decideWindowUse();
+    // The reply has finished: the writer takes nothing more, and what it wrote is in the file.
+    const WindowWriter::Use windowUse = writer->use();
+    const bool windowCut = writer->wasCut();
+    const bool writeFailed = writer->writeFailed();
+    windowFailure = writer->failure();
+    windowStart = writer->windowStart();
+    if (windowCut)
+        qWarning().noquote() << "Model download:" << model.name << "- the server sent more than the"
+                             << writer->windowLength() << "bytes asked for; the rest is dropped";
+    if (writeFailed)
+        qWarning().noquote() << "Model download: cannot write -" << windowFailure;
     // The abort that cut a full window is no failure of the window.
     const bool failed = (error != QNetworkReply::NoError && !windowCut) || writeFailed
-        || windowUse == WindowUse::Discard;
+        || windowUse == WindowWriter::Use::Discard;
 
-    if (modelFile.isOpen())
-        modelFile.flush();
     const qint64 present = fileSize(currentPath);
     modelListModel.setBytesReceived(currentRow, present);
 
@@ -394,11 +302,12 @@ void FileDownloader::onFinished()
     // Only a window appended where it was asked for and that brought bytes is followed by the
     // next: a whole file that came short, or a window that brought nothing, would come the same
     // way again.
-    if (!failed && !deleteRequested && !complete && fileShort && windowUse == WindowUse::Append
-        && present > windowStart) {
+    if (!failed && !deleteRequested && !complete && fileShort
+        && windowUse == WindowWriter::Use::Append && present > windowStart) {
         windowStart = present;
         reply->deleteLater();
         reply = nullptr;
+        writer.reset();
         sendRangeRequest(windowStart);
         return;
     }
@@ -449,6 +358,7 @@ void FileDownloader::endDownload()
 {
     reply->deleteLater();
     reply = nullptr;
+    writer.reset();
     downloading = false;
     emit downloadingChanged();
     curFile.clear();

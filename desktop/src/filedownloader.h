@@ -1,18 +1,21 @@
 #ifndef FILEDOWNLOADER_H
 #define FILEDOWNLOADER_H
 
+#include "httprangeclient.h"
 #include "modellistmodel.h"
+#include "windowwriter.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 class Chat;
 
@@ -29,9 +32,6 @@ class FileDownloader : public QObject
 
 public:
     static constexpr qint64 WindowSize = 8388608;
-    // Small enough for a write to stay in the processor's cache on its way to the file; larger
-    // writes cost several times as much here.
-    static constexpr qint64 ReadBufferSize = 1 << 16;
     // A window that receives nothing for this long ends as a dropped connection does.
     static constexpr int DefaultTransferTimeoutMs = 30000;
 
@@ -74,16 +74,9 @@ private slots:
     void onFinished();
 
 private:
-    // How the running window's response is taken, decided by its status line.
-    enum class WindowUse { Undecided, Append, ReplaceFile, Discard };
-
     bool isComplete(const ModelInfo &model, const QString &path) const;
     void beginDownload(int row, bool resume);
     void sendRangeRequest(qint64 from);
-    void onReadyRead();
-    WindowUse decideWindowUse() const;
-    // Ends the window once all its bytes are in; anything more the server sends is dropped.
-    void cutWindowWhenFull();
     // A row's state and bytes; its failure text is the one given, none by default.
     void writeRow(int row, int state, qint64 bytes, const QString &failure = QString());
     QString writeFailure() const;
@@ -97,8 +90,8 @@ private:
     ModelListModel modelListModel;
     QList<int> downloadQueue;
     int currentRow = -1;
-    QNetworkAccessManager networkManager;
-    QNetworkReply *reply = nullptr;
+    HttpRangeClient httpClient;
+    HttpRangeReply *reply = nullptr;
     QFile modelFile;
     bool downloading = false;
     bool deleteRequested = false;
@@ -109,21 +102,15 @@ private:
     // The path the running download started with: a change of model folder meanwhile does not
     // move its checks or its deletion.
     QString currentPath;
-    WindowUse windowUse = WindowUse::Undecided;
-    bool writeFailed = false;
-    // Bytes the running window may still write: the rest of the range asked for, or of the
-    // catalogue size for a whole file; -1 when the size is unknown.
-    qint64 windowAllowance = -1;
+    // Writes the running window's bytes on the connection's thread.
+    std::shared_ptr<WindowWriter> writer;
     qint64 windowLength = -1;
-    // The running window was aborted here because all its bytes were in.
-    bool windowCut = false;
     // Why the running window was given up here, in words; empty when it was not.
     QString windowFailure;
     int transferTimeoutMs = DefaultTransferTimeoutMs;
     // Queued rows that were paused: they continue from their partial file.
     QSet<int> resumeQueued;
     QByteArray accessToken;
-    QByteArray readBuffer;
 };
 
 #endif // FILEDOWNLOADER_H

@@ -69,22 +69,42 @@ private:
         }
         const QByteArray method = requestLine.value(0);
         const QString path = QString::fromUtf8(requestLine.value(1));
-        QTextStream(stdout) << method << ' ' << path << " range=" << range << " auth=" << auth
-                            << Qt::endl;
-
         static const QRegularExpression pattern(
             QStringLiteral("^/([^/]+)/[^/]+/resolve/main/([^/]+)$"));
         const QRegularExpressionMatch match = pattern.match(path);
+        const QString owner = match.captured(1);
+        // As a server that closes a kept connection while the client sends on it: the request
+        // is never answered, and a client must send it again on a new connection.
+        if (owner == QLatin1String("oneperconnection") && m_answered > 0) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+        ++m_answered;
+        QTextStream(stdout) << method << ' ' << path << " range=" << range << " auth=" << auth
+                            << Qt::endl;
+
         if (method != "GET" || !match.hasMatch()) {
             sendError(404);
             return;
         }
-        const QString owner = match.captured(1);
-        if (owner == QLatin1String("redirect")) {
-            // As the real repository sends its files from another address.
-            const QByteArray location = "/ok" + path.mid(owner.size() + 1).toUtf8();
+        const QByteArray rest = path.mid(owner.size() + 1).toUtf8();
+        if (owner == QLatin1String("redirect") || owner == QLatin1String("elsewhere")
+            || owner == QLatin1String("loop")) {
+            // As the real repository sends its files from another address: here, or another
+            // host (the same server by its address instead of its name), or itself for ever.
+            QByteArray location = "/ok" + rest;
+            if (owner == QLatin1String("elsewhere"))
+                location
+                    = "https://127.0.0.1:" + QByteArray::number(m_socket->localPort()) + location;
+            else if (owner == QLatin1String("loop"))
+                location = path.toUtf8();
             m_socket->write(
                 "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
+            QTimer::singleShot(0, this, &Connection::onReadyRead);
+            return;
+        }
+        if (owner == QLatin1String("garbage")) {
+            m_socket->write("SSH-2.0-OpenSSH_9.2\r\n\r\n");
             QTimer::singleShot(0, this, &Connection::onReadyRead);
             return;
         }
@@ -136,11 +156,16 @@ private:
             m_endless = true;
             withLength = false;
         }
-        m_closeAfter = !withLength;
+        m_chunked = owner == QLatin1String("chunked");
+        if (m_chunked)
+            withLength = false;
+        m_closeAfter = !withLength && !m_chunked;
 
         QByteArray header = partial ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
         header += "Content-Type: application/octet-stream\r\n";
-        if (withLength)
+        if (m_chunked)
+            header += "Transfer-Encoding: chunked\r\n";
+        else if (withLength)
             header += "Content-Length: " + QByteArray::number(last - first + 1 + m_junk) + "\r\n";
         else
             header += "Connection: close\r\n";
@@ -197,7 +222,15 @@ private:
             const QByteArray data = m_file.read(n);
             if (data.isEmpty())
                 break;
-            m_socket->write(data);
+            if (m_chunked) {
+                // Chunks of uneven sizes, one with an extension, as servers may send them.
+                const qsizetype cut = data.size() / 3 + 1;
+                m_socket->write(QByteArray::number(cut, 16) + ";piece=1\r\n" + data.left(cut)
+                    + "\r\n" + QByteArray::number(data.size() - cut, 16).toUpper() + "\r\n"
+                    + data.mid(cut) + "\r\n");
+            } else {
+                m_socket->write(data);
+            }
             m_remaining -= data.size();
             if (m_dropAfter >= 0) {
                 m_dropAfter -= data.size();
@@ -230,6 +263,8 @@ private:
         m_sending = false;
         m_slowTimer.stop();
         m_file.close();
+        if (m_chunked)
+            m_socket->write("0\r\nX-Trailer: end\r\n\r\n");
         if (m_closeAfter) {
             // Without a length, the end of the body is the end of the connection.
             m_socket->disconnectFromHost();
@@ -248,6 +283,8 @@ private:
     qint64 m_junk = 0;
     bool m_endless = false;
     bool m_closeAfter = false;
+    bool m_chunked = false;
+    int m_answered = 0;
     bool m_sending = false;
     bool m_slow = false;
     QTimer m_slowTimer;

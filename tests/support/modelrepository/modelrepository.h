@@ -24,7 +24,14 @@ class QSslSocket;
 //   endless      206 with the range, then junk without end (no Content-Length)
 //   endless200   ignores Range: 200 with the whole file, then junk without end
 //   stall        announces the range, sends its first 1000 bytes, then nothing
-// Every request is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
+//   elsewhere    answers 302 with the address of the file under "ok" on another host (127.0.0.1
+//                instead of localhost)
+//   loop         answers 302 with its own address, for ever
+//   garbage      answers with a line that is no HTTP
+//   chunked      206 with the range in chunks of uneven sizes (Transfer-Encoding: chunked)
+//   oneperconnection  answers one request per connection, then closes it when the next comes,
+//                unanswered and unlogged
+// Every request answered is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
 // a missing header as "-".
 class ModelRepository : public QObject
 {
