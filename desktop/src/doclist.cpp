@@ -321,8 +321,13 @@ void DocList::processNextDoc()
             return;
         // The 0 that opens the run was announced by the drop.
         const int value = progressFor(m_ingestQueue.pagesTaken(), m_ingestQueue.taken());
-        if (value != m_progress)
+        if (value != m_progress) {
+            const int run = m_run;
             setProgress(value);
+            // Whoever heard of the progress changed the back end: the new run is under way.
+            if (run != m_run)
+                return;
+        }
         if (m_ingestQueue.atEnd()) {
             finishIngestion();
             return;
@@ -517,7 +522,12 @@ void DocList::sendPendingChunks()
     m_chunksSent += count;
 
     const int page = batch.last().toObject().value(QStringLiteral("page")).toInt();
+    const int run = m_run;
     setProgress(progressFor(m_ingestQueue.pagesDone(page), m_ingestQueue.taken() - 1));
+    // Whoever heard of the progress changed the back end: this batch belongs to a run that is
+    // over, and sent now it would be answered as one of the new run.
+    if (run != m_run)
+        return;
 
     const QJsonObject message { { QStringLiteral("type"), QStringLiteral("chunks") },
         { QStringLiteral("chunks"), batch } };

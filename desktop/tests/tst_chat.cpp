@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QQmlEngine>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -1102,9 +1103,16 @@ void tst_Chat::ingestionFollowsTheBackEnd()
     const QList<Chunk> references = conversation(chat)->at(1)->sources();
     QVERIFY(!references.isEmpty());
     QList<int> referencedPages;
+    QSet<QString> places;
     for (const Chunk &reference : references) {
         QCOMPARE(reference.doc(), url);
         referencedPages.append(reference.page());
+        // Each passage was stored once: a batch of the run the switch ended never arrives.
+        const QRectF box = reference.rect();
+        const QString place
+            = QStringLiteral("%1 %2 %3").arg(reference.page()).arg(box.x()).arg(box.y());
+        QVERIFY2(!places.contains(place), qPrintable("given twice: " + place));
+        places.insert(place);
     }
     // The paragraph sits in the first batch, which a switch while sending catches in flight.
     QVERIFY2(
