@@ -170,6 +170,9 @@ void HttpConnection::open()
     // Made afresh for every connection, so that it takes the TLS configuration of the moment.
     socket = new QSslSocket(this);
     socket->setReadBufferSize(SocketBufferSize);
+    // As curl does: a request or a head is sent at once, not held back to join later bytes.
+    connect(socket, &QSslSocket::connected, this,
+        [this] { socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     connect(socket, &QSslSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(socket, &QSslSocket::errorOccurred, this, &HttpConnection::onSocketError);
     connect(socket, &QSslSocket::disconnected, this, &HttpConnection::onClosed);
