@@ -1,6 +1,8 @@
 #include "httpconnection.h"
 
-#include <QSslSocket>
+#include "tlssocket.h"
+
+#include <cstring>
 
 namespace {
 
@@ -137,11 +139,10 @@ void HttpConnection::cancel(quint64 id)
 
 bool HttpConnection::canReuse(const QUrl &target) const
 {
-    return socket && socketReusable && !peerClosed
-        && socket->state() == QAbstractSocket::ConnectedState
+    return socket && socketReusable && socket->isOpen()
         && socketTls == (target.scheme() == QLatin1String("https"))
         && socketHost.compare(target.host(), Qt::CaseInsensitive) == 0
-        && socketPort == defaultPort(target) && (!socketTls || socket->isEncrypted());
+        && socketPort == defaultPort(target);
 }
 
 void HttpConnection::open()
@@ -168,27 +169,15 @@ void HttpConnection::open()
     socketPort = defaultPort(url);
     socketTls = scheme == QLatin1String("https");
     // Made afresh for every connection, so that it takes the TLS configuration of the moment.
-    socket = new QSslSocket(this);
-    socket->setReadBufferSize(SocketBufferSize);
-    // As curl does: a request or a head is sent at once, not held back to join later bytes.
-    connect(socket, &QSslSocket::connected, this,
-        [this] { socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
-    connect(socket, &QSslSocket::readyRead, this, &HttpConnection::onReadyRead);
-    connect(socket, &QSslSocket::errorOccurred, this, &HttpConnection::onSocketError);
-    connect(socket, &QSslSocket::disconnected, this, &HttpConnection::onClosed);
-    if (socketTls) {
-        connect(socket, &QSslSocket::encrypted, this, [this] {
-            restartTimer();
-            sendRequest();
-        });
-        socket->connectToHostEncrypted(socketHost, quint16(socketPort));
-    } else {
-        connect(socket, &QSslSocket::connected, this, [this] {
-            restartTimer();
-            sendRequest();
-        });
-        socket->connectToHost(socketHost, quint16(socketPort));
-    }
+    socket = new TlsSocket(this);
+    inbox.clear();
+    connect(socket, &TlsSocket::readyRead, this, &HttpConnection::onReadyRead);
+    connect(socket, &TlsSocket::failed, this, &HttpConnection::onFailed);
+    connect(socket, &TlsSocket::opened, this, [this] {
+        restartTimer();
+        sendRequest();
+    });
+    socket->connectToHost(socketHost, quint16(socketPort), socketTls);
 }
 
 void HttpConnection::sendRequest()
@@ -229,6 +218,9 @@ void HttpConnection::sendRequest()
     request
         += "Accept-Encoding: identity\r\nUser-Agent: Quorvane\r\nConnection: keep-alive\r\n\r\n";
     socket->write(request);
+    // Bytes of the answer may already wait inside the TLS layer, where the socket cannot see them.
+    if (socket->hasPending())
+        QMetaObject::invokeMethod(this, &HttpConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 void HttpConnection::dropSocket()
@@ -236,10 +228,10 @@ void HttpConnection::dropSocket()
     if (!socket)
         return;
     socket->disconnect(this);
-    socket->abort();
     socket->deleteLater();
     socket = nullptr;
     socketReusable = false;
+    inbox.clear();
 }
 
 void HttpConnection::restartTimer()
@@ -250,72 +242,39 @@ void HttpConnection::restartTimer()
 
 void HttpConnection::onReadyRead()
 {
-    if (sender() != socket || !active)
+    if (!socket || (sender() && sender() != socket))
         return;
-    restartTimer();
-    // The TLS socket tells of every 4 KiB it decrypts, while it goes on decrypting what came:
-    // reading once it is through hands the body on in pieces of what came at once.
-    if (pumpPosted)
-        return;
-    pumpPosted = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            pumpPosted = false;
-            if (active)
-                pump();
-        },
-        Qt::QueuedConnection);
-}
-
-void HttpConnection::onSocketError()
-{
-    if (sender() != socket || !active)
-        return;
-    const QAbstractSocket::SocketError error = socket->error();
-    if (error == QAbstractSocket::RemoteHostClosedError) {
-        onClosed();
+    // Bytes, or the end, on a connection kept for the next GET: nothing good can come of it.
+    if (!active) {
+        dropSocket();
         return;
     }
-    const QString text = socket->errorString();
-    // Whatever came before the error is the sink's.
-    QObject *const failed = socket;
+    restartTimer();
     pump();
-    // The bytes read may have ended the GET or sent it elsewhere.
-    if (!active || socket != failed)
+}
+
+void HttpConnection::onFailed(QNetworkReply::NetworkError error, const QString &text)
+{
+    if (sender() != socket || !active)
         return;
     if (retryOnFreshConnection())
         return;
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        fail(QNetworkReply::ConnectionRefusedError, text);
-        break;
-    case QAbstractSocket::HostNotFoundError:
-        fail(QNetworkReply::HostNotFoundError, QStringLiteral("Host %1 not found").arg(url.host()));
-        break;
-    case QAbstractSocket::SocketTimeoutError:
-        fail(QNetworkReply::TimeoutError, text);
-        break;
-    case QAbstractSocket::SslHandshakeFailedError:
-        fail(QNetworkReply::SslHandshakeFailedError,
-            QStringLiteral("SSL handshake failed: ") + text);
-        break;
-    default:
-        fail(QNetworkReply::UnknownNetworkError, text);
-        break;
-    }
+    fail(error, text);
 }
 
-void HttpConnection::onClosed()
+void HttpConnection::onEnded()
 {
-    if (sender() != socket || !active || peerClosed)
+    if (!active)
         return;
+    if (socket->endError() != QNetworkReply::RemoteHostClosedError) {
+        if (retryOnFreshConnection())
+            return;
+        fail(socket->endError(), socket->endText());
+        return;
+    }
     peerClosed = true;
-    QObject *const closed = socket;
-    pump();
-    if (!active || socket != closed)
-        return;
-    if (phase == Phase::UntilClose && socket->bytesAvailable() == 0) {
+    // Without a length the body ends with the connection.
+    if (phase == Phase::UntilClose && inbox.isEmpty()) {
         bodyComplete();
         return;
     }
@@ -345,20 +304,39 @@ void HttpConnection::onTimeout()
         QStringLiteral("Nothing received for %1 ms").arg(current.transferTimeoutMs));
 }
 
+bool HttpConnection::fillInbox()
+{
+    char bytes[16 * 1024];
+    const qint64 n = socket->read(bytes, sizeof bytes);
+    if (n > 0) {
+        inbox.append(bytes, n);
+        return true;
+    }
+    if (n < 0)
+        onEnded();
+    return false;
+}
+
 bool HttpConnection::takeLine(QByteArray &line)
 {
-    if (!socket->canReadLine()) {
-        if (socket->bytesAvailable() > MaxLineLength)
-            fail(QNetworkReply::ProtocolFailure, QStringLiteral("The server sent a line too long"));
-        return false;
+    for (;;) {
+        const qsizetype end = inbox.indexOf('\n');
+        if (end >= 0) {
+            if (end > MaxLineLength)
+                break;
+            line = inbox.left(end);
+            inbox.remove(0, end + 1);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            return true;
+        }
+        if (inbox.size() > MaxLineLength)
+            break;
+        if (!fillInbox())
+            return false;
     }
-    line = socket->readLine(MaxLineLength + 2);
-    if (!line.endsWith('\n')) {
-        fail(QNetworkReply::ProtocolFailure, QStringLiteral("The server sent a line too long"));
-        return false;
-    }
-    line.chop(line.endsWith("\r\n") ? 2 : 1);
-    return true;
+    fail(QNetworkReply::ProtocolFailure, QStringLiteral("The server sent a line too long"));
+    return false;
 }
 
 void HttpConnection::pump()
@@ -382,7 +360,7 @@ void HttpConnection::pump()
                 bodyComplete();
             break;
         case Phase::UntilClose:
-            if (!passBody(socket->bytesAvailable()))
+            if (!passBody(PieceSize))
                 return;
             break;
         case Phase::ChunkSize: {
@@ -535,30 +513,36 @@ void HttpConnection::headComplete()
 
 bool HttpConnection::passBody(qint64 limit)
 {
-    const qint64 available = socket->bytesAvailable();
-    if (available <= 0 || limit <= 0)
+    if (limit <= 0)
         return false;
-    const qint64 n = qMin(qMin(available, limit), PieceSize);
+    const qint64 n = qMin(limit, PieceSize);
+    // Bytes read with the head come first; the rest is read straight into the piece.
     qint64 passed = 0;
-    if (redirectTarget.isValid()) {
-        passed = socket->skip(n);
+    if (!inbox.isEmpty()) {
+        passed = qMin<qint64>(n, inbox.size());
+        std::memcpy(pieceBuffer.data(), inbox.constData(), size_t(passed));
+        inbox.remove(0, passed);
     } else {
         passed = socket->read(pieceBuffer.data(), n);
-        if (passed > 0) {
-            received += passed;
-            if (!sink->take(pieceBuffer.constData(), passed)) {
-                tellProgress();
-                fail(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
-                return false;
-            }
-            if (!progressTold.isValid() || progressTold.elapsed() >= ProgressIntervalMs)
-                tellProgress();
-            else if (!progressTimer.isActive())
-                progressTimer.start(int(ProgressIntervalMs - progressTold.elapsed()));
+        if (passed < 0) {
+            onEnded();
+            return false;
         }
+        if (passed == 0)
+            return false;
     }
-    if (passed <= 0)
-        return false;
+    if (!redirectTarget.isValid()) {
+        received += passed;
+        if (!sink->take(pieceBuffer.constData(), passed)) {
+            tellProgress();
+            fail(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
+            return false;
+        }
+        if (!progressTold.isValid() || progressTold.elapsed() >= ProgressIntervalMs)
+            tellProgress();
+        else if (!progressTimer.isActive())
+            progressTimer.start(int(ProgressIntervalMs - progressTold.elapsed()));
+    }
     if (phase != Phase::UntilClose)
         remaining -= passed;
     return active;

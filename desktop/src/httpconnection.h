@@ -13,7 +13,7 @@
 
 #include <memory>
 
-class QSslSocket;
+class TlsSocket;
 
 using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
 
@@ -63,8 +63,6 @@ public:
     // Largest piece of body given to the sink at once: small enough to stay in the processor's
     // cache between its decryption and its use.
     static constexpr qint64 PieceSize = 64 * 1024;
-    // What the socket may hold of decrypted bytes before it waits for them to be read.
-    static constexpr qint64 SocketBufferSize = 1024 * 1024;
     // Progress is told at most this often.
     static constexpr int ProgressIntervalMs = 50;
     static constexpr int MaxRedirects = 50;
@@ -105,14 +103,16 @@ private:
     bool canReuse(const QUrl &url) const;
 
     void onReadyRead();
-    void onSocketError();
-    void onClosed();
+    void onFailed(QNetworkReply::NetworkError error, const QString &text);
+    // The socket's read found the connection ended.
+    void onEnded();
     void onTimeout();
     void restartTimer();
 
     // Reads what the socket holds, as far as the phase allows.
     void pump();
     bool takeLine(QByteArray &line);
+    bool fillInbox();
     bool readHeadLine(const QByteArray &line);
     void headComplete();
     // Gives the sink (or drops, for a redirect) up to limit body bytes; false when none could be.
@@ -124,7 +124,9 @@ private:
     void fail(QNetworkReply::NetworkError error, const QString &text);
     void finish(QNetworkReply::NetworkError error, const QString &text);
 
-    QSslSocket *socket = nullptr;
+    TlsSocket *socket = nullptr;
+    // Bytes read while looking for the end of a line, not yet taken.
+    QByteArray inbox;
     QString socketHost;
     int socketPort = -1;
     bool socketTls = false;
@@ -134,7 +136,6 @@ private:
     bool reused = false;
     bool retried = false;
     bool peerClosed = false;
-    bool pumpPosted = false;
 
     HttpGet current;
     std::shared_ptr<HttpBodySink> sink;

@@ -832,6 +832,9 @@ void tst_FileDownloader::failedDownloadSaysWhyUntilResumedOrDeleted_data()
         << "The server sent another part of the file than the one asked for" << true;
     QTest::newRow("redirected for ever, resumed") << "loop"
                                                   << "Too many redirects" << true;
+    QTest::newRow("server of another address, resumed")
+        << "unnamed"
+        << "SSL handshake failed: IP address mismatch" << true;
     QTest::newRow("no HTTP, deleted") << "garbage"
                                       << "The server's answer is not HTTP/1.1" << false;
 }
@@ -841,7 +844,9 @@ void tst_FileDownloader::failedDownloadSaysWhyUntilResumedOrDeleted()
     QFETCH(QString, url);
     QFETCH(QString, why);
     QFETCH(bool, resume);
-    if (!url.startsWith("https:"))
+    if (url == "unnamed")
+        url = m_repository->url("ok", "medium.gguf").replace("localhost", "127.0.0.2");
+    else if (!url.startsWith("https:"))
         url = m_repository->url(url, "medium.gguf");
     downloader()->setCatalogue({ testModel("m", url, MediumSize) });
     downloader()->startDownload("m");

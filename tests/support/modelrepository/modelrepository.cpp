@@ -298,6 +298,8 @@ ModelRepository::ModelRepository(const QString &root, QObject *parent)
 {
     connect(
         &m_server, &QSslServer::pendingConnectionAvailable, this, &ModelRepository::onConnection);
+    connect(
+        &m_unnamed, &QSslServer::pendingConnectionAvailable, this, &ModelRepository::onConnection);
 }
 
 bool ModelRepository::listen(const QString &certificateFile, const QString &keyFile, quint16 port)
@@ -311,7 +313,9 @@ bool ModelRepository::listen(const QString &certificateFile, const QString &keyF
     config.setPrivateKey(QSslKey(&keyData, QSsl::Rsa, QSsl::Pem));
     config.setPeerVerifyMode(QSslSocket::VerifyNone);
     m_server.setSslConfiguration(config);
-    return m_server.listen(QHostAddress::LocalHost, port);
+    m_unnamed.setSslConfiguration(config);
+    return m_server.listen(QHostAddress::LocalHost, port)
+        && m_unnamed.listen(QHostAddress(QStringLiteral("127.0.0.2")), m_server.serverPort());
 }
 
 quint16 ModelRepository::port() const
@@ -321,7 +325,8 @@ quint16 ModelRepository::port() const
 
 void ModelRepository::onConnection()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    auto *server = qobject_cast<QSslServer *>(sender());
+    while (QTcpSocket *socket = server->nextPendingConnection()) {
         if (auto *ssl = qobject_cast<QSslSocket *>(socket))
             new Connection(ssl, m_root);
     }

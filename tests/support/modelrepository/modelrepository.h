@@ -31,8 +31,10 @@ class QSslSocket;
 //   chunked      206 with the range in chunks of uneven sizes (Transfer-Encoding: chunked)
 //   oneperconnection  answers one request per connection, then closes it when the next comes,
 //                unanswered and unlogged
-// Every request answered is logged on standard output as "GET <path> range=<Range> auth=<Authorization>",
-// a missing header as "-".
+// The same files are served on 127.0.0.2 at the same port, with the same certificate, which names
+// only localhost and 127.0.0.1: a client that checks the server's name refuses it there.
+// Every request answered is logged on standard output as "GET <path> range=<Range>
+// auth=<Authorization>", a missing header as "-".
 class ModelRepository : public QObject
 {
     Q_OBJECT
@@ -49,6 +51,8 @@ private:
 
     QString m_root;
     QSslServer m_server;
+    // The same on 127.0.0.2, an address the certificate does not name.
+    QSslServer m_unnamed;
 };
 
 #endif // MODELREPOSITORY_H
