@@ -558,7 +558,8 @@ void HttpConnection::tellProgress()
 void HttpConnection::bodyComplete()
 {
     phase = Phase::Idle;
-    socketReusable = !closeAfter && !peerClosed;
+    // Bytes past the body would be taken for the next answer.
+    socketReusable = !closeAfter && !peerClosed && inbox.isEmpty() && !socket->hasPending();
     if (!socketReusable)
         dropSocket();
     if (redirectTarget.isValid()) {
