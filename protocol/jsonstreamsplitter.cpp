@@ -28,7 +28,14 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             // A string between values is garbage too, but a brace inside it opens nothing.
             if (m_inString) {
                 m_garbage.append(c);
-                scanStringByte(c);
+                // A JSON string holds no control character: one ends a stray quote's string, so
+                // that noise is read the same however the socket cut it.
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    m_inString = false;
+                    m_escaped = false;
+                } else {
+                    scanStringByte(c);
+                }
             } else if (c == '{' || c == '[') {
                 if (!m_garbage.isEmpty()) {
                     segments.append(m_garbage);

@@ -9,7 +9,8 @@
 // top-level JSON value ends (outside string literals and escapes) and keeps an incomplete tail
 // for the next read. Bytes between values that cannot start one, a top-level string among them
 // whatever braces it holds, are returned as a segment of their own, so the receiver's parser
-// rejects them the way it rejects any malformed message.
+// rejects them the way it rejects any malformed message. Such a string ends at its closing quote,
+// at a control character (which no JSON string holds) or at the end of the read.
 class JsonStreamSplitter
 {
 public:

@@ -1,5 +1,6 @@
 #include "jsonstreamsplitter.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using Segments = QList<QByteArray>;
@@ -12,6 +13,7 @@ private slots:
     void splitsReads_data();
     void splitsReads();
     void everyCutOfTheStreamGivesTheSameMessages();
+    void noiseSwallowsNoMessageWhateverTheReads();
     void resumesAfterADroppedValue_data();
     void resumesAfterADroppedValue();
 };
@@ -55,6 +57,9 @@ void tst_JsonStreamSplitter::splitsReads_data()
     QTest::newRow("a quote left open swallows no later read")
         << QList<QByteArray>{R"(oops " {)", R"({"type":"ACK"})"}
         << Segments{R"(oops" {)", R"({"type":"ACK"})"};
+    QTest::newRow("a quote left open ends at a control character")
+        << QList<QByteArray>{"oops \"\n" R"({"type":"ACK"})"}
+        << Segments{"oops\"\n", R"({"type":"ACK"})"};
     QTest::newRow("whitespace between messages is skipped")
         << QList<QByteArray>{"{}\n  {}\r\n"} << Segments{"{}", "{}"};
     QTest::newRow("top-level array stays whole")
@@ -94,6 +99,31 @@ void tst_JsonStreamSplitter::everyCutOfTheStreamGivesTheSameMessages()
             QCOMPARE(splitter.pendingSize(), 0);
         }
     }
+}
+
+void tst_JsonStreamSplitter::noiseSwallowsNoMessageWhateverTheReads()
+{
+    // Random bytes with quotes but no brace: a message after them is a message, whether it comes
+    // in the noise's read or in one of its own.
+    QRandomGenerator random(7);
+    QByteArray noise(65536, '\0');
+    for (char &byte : noise) {
+        do
+            byte = char(random.bounded(256));
+        while (byte == '{' || byte == '[');
+    }
+    const QByteArray message = R"({"type":"delete","doc":"none","index":424242})";
+    // The socket may cut the noise anywhere and join its end to the message.
+    for (qsizetype cut = 0; cut <= noise.size(); cut += cut < noise.size() - 4096 ? 997 : 1) {
+        JsonStreamSplitter splitter;
+        Segments got = splitter.feed(noise.left(cut));
+        got += splitter.feed(noise.mid(cut) + message);
+        QVERIFY2(!got.isEmpty() && got.last() == message, qPrintable(QString::number(cut)));
+    }
+    JsonStreamSplitter apart;
+    Segments twoReads = apart.feed(noise);
+    twoReads += apart.feed(message);
+    QCOMPARE(twoReads.last(), message);
 }
 
 void tst_JsonStreamSplitter::resumesAfterADroppedValue_data()
