@@ -112,7 +112,9 @@ bool resetPeakResident()
 }
 
 constexpr qint64 MB = qint64(1) << 20;
-constexpr qint64 LongestGapMs = 100;
+// The freezes these tests catch lasted 1.2 to 26 s; with every core busy, the scheduler alone once
+// left the loop without a turn for 131 ms.
+constexpr qint64 LongestGapMs = 250;
 
 } // namespace
 
