@@ -250,7 +250,7 @@ void FileDownloader::sendRangeRequest(qint64 from)
         headers.append({ "Authorization", "Bearer " + accessToken });
     QByteArray range = "bytes=" + QByteArray::number(from) + '-';
     // An unknown size asks for the rest of the file.
-    windowLength = -1;
+    qint64 windowLength = -1;
     if (model.expectedSize > 0) {
         const qint64 last = qMin(from + WindowSize - 1, model.expectedSize - 1);
         range += QByteArray::number(last);
@@ -384,8 +384,7 @@ bool FileDownloader::hasGgufMagic(const QString &path) const
 
 QString FileDownloader::writeFailure() const
 {
-    return QStringLiteral("Cannot write %1: %2")
-        .arg(QDir::toNativeSeparators(currentPath), modelFile.errorString());
+    return WindowWriter::cannotWrite(currentPath, modelFile.errorString());
 }
 
 QString FileDownloader::failureOf(QNetworkReply::NetworkError error) const

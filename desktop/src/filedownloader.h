@@ -104,7 +104,6 @@ private:
     QString currentPath;
     // Writes the running window's bytes on the connection's thread.
     std::shared_ptr<WindowWriter> writer;
-    qint64 windowLength = -1;
     // Why the running window was given up here, in words; empty when it was not.
     QString windowFailure;
     int transferTimeoutMs = DefaultTransferTimeoutMs;

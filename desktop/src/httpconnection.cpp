@@ -2,8 +2,6 @@
 
 #include "tlssocket.h"
 
-#include <cstring>
-
 namespace {
 
 bool isRedirect(int status)
@@ -464,6 +462,7 @@ void HttpConnection::headComplete()
         }
         length = value;
     }
+    head.contentLength = length;
 
     if (isRedirect(head.status) && !httpHeaderValue(head.headers, "Location").isEmpty()) {
         const QUrl target = url.resolved(
@@ -517,11 +516,11 @@ bool HttpConnection::passBody(qint64 limit)
         return false;
     const qint64 n = qMin(limit, PieceSize);
     // Bytes read with the head come first; the rest is read straight into the piece.
+    const bool fromInbox = !inbox.isEmpty();
+    const char *data = fromInbox ? inbox.constData() : pieceBuffer.constData();
     qint64 passed = 0;
-    if (!inbox.isEmpty()) {
+    if (fromInbox) {
         passed = qMin<qint64>(n, inbox.size());
-        std::memcpy(pieceBuffer.data(), inbox.constData(), size_t(passed));
-        inbox.remove(0, passed);
     } else {
         passed = socket->read(pieceBuffer.data(), n);
         if (passed < 0) {
@@ -531,13 +530,17 @@ bool HttpConnection::passBody(qint64 limit)
         if (passed == 0)
             return false;
     }
+    const bool taken = redirectTarget.isValid() || sink->take(data, passed);
+    if (fromInbox)
+        inbox.remove(0, passed);
+    if (!taken) {
+        received += passed;
+        tellProgress();
+        fail(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
+        return false;
+    }
     if (!redirectTarget.isValid()) {
         received += passed;
-        if (!sink->take(pieceBuffer.constData(), passed)) {
-            tellProgress();
-            fail(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
-            return false;
-        }
         if (!progressTold.isValid() || progressTold.elapsed() >= ProgressIntervalMs)
             tellProgress();
         else if (!progressTimer.isActive())

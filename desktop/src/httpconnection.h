@@ -36,6 +36,8 @@ struct HttpResponseHead
     int status = 0;
     QByteArray reason;
     HttpHeaders headers;
+    // The announced length of the body; -1 when none was.
+    qint64 contentLength = -1;
 };
 
 // Takes the body of a GET, on the connection's thread, as it comes: bytes written where they were

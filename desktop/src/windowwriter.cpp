@@ -42,9 +42,7 @@ bool WindowWriter::begin(const HttpResponseHead &head)
     const std::lock_guard<std::mutex> guard(lock);
     if (stopped || failedToWrite)
         return false;
-    bool ok = false;
-    const qint64 announced = httpHeaderValue(head.headers, "Content-Length").toLongLong(&ok);
-    announcedLength = ok ? announced : -1;
+    announcedLength = head.contentLength;
     if (head.status == 206
         && contentRangeStart(httpHeaderValue(head.headers, "Content-Range")) == start) {
         decided = Use::Append;
@@ -113,8 +111,12 @@ bool WindowWriter::writeAll(const char *data, qint64 size)
 void WindowWriter::failWrite(int error)
 {
     failedToWrite = true;
-    why = QStringLiteral("Cannot write %1: %2")
-              .arg(QDir::toNativeSeparators(path), qt_error_string(error));
+    why = cannotWrite(path, qt_error_string(error));
+}
+
+QString WindowWriter::cannotWrite(const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), reason);
 }
 
 void WindowWriter::stop()

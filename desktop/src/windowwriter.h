@@ -23,6 +23,9 @@ public:
         int fd, const QString &path, qint64 windowStart, qint64 windowLength, qint64 expectedSize);
     ~WindowWriter() override;
 
+    // How a model file that cannot be written is told.
+    static QString cannotWrite(const QString &path, const QString &reason);
+
     bool begin(const HttpResponseHead &head) override;
     bool take(const char *data, qint64 size) override;
     void stop() override;
